@@ -1,0 +1,45 @@
+// The system event log, Application log. Windows: RegisterEventSourceW / ReportEventW /
+// DeregisterEventSource. POSIX: one JSON object per event appended to a file under the system
+// root, and a copy to syslog when there is one (see README, "Linux layout").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+inline constexpr std::uint16_t kEventTypeSuccess = 0;
+inline constexpr std::uint16_t kEventTypeError = 1;
+inline constexpr std::uint16_t kEventTypeWarning = 2;
+inline constexpr std::uint16_t kEventTypeInformation = 4;
+
+// One registered event source. Move-only; deregisters on destruction.
+class EventLogSource {
+  public:
+    EventLogSource() = default;
+    EventLogSource(EventLogSource&& other) noexcept;
+    EventLogSource& operator=(EventLogSource&& other) noexcept;
+    EventLogSource(const EventLogSource&) = delete;
+    EventLogSource& operator=(const EventLogSource&) = delete;
+    ~EventLogSource();
+
+    // Registers `sourceName` on the local computer. Fails (IsOpen() false, error number in
+    // `*error`) only when the log cannot be opened.
+    static EventLogSource Register(std::wstring_view sourceName, std::uint32_t* error = nullptr);
+
+    bool IsOpen() const { return m_handle != 0; }
+
+    // Writes one event: no user identifier, no binary data. False when the write fails.
+    bool Report(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
+                const std::vector<std::wstring>& strings);
+
+    void Deregister();
+
+  private:
+    explicit EventLogSource(std::uintptr_t handle) : m_handle(handle) {}
+    std::uintptr_t m_handle = 0;
+};
+
+}  // namespace platform

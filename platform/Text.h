@@ -1,0 +1,49 @@
+// Text conversions and the process locale.
+//
+// Inside the programs every text is std::wstring. Length limits of the system count UTF-16 code
+// units, which on POSIX (32-bit wchar_t) are not the number of wchar_t: use Utf16Length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr unsigned kCodePage932 = 932;
+inline constexpr unsigned kCodePageUtf8 = 65001;
+
+// Number of UTF-16 code units of `text` (a character above U+FFFF counts two).
+constexpr std::size_t Utf16Length(std::wstring_view text) {
+    if constexpr (sizeof(wchar_t) == 2) {
+        return text.size();
+    } else {
+        std::size_t n = 0;
+        for (wchar_t c : text) {
+            n += static_cast<std::uint32_t>(c) > 0xFFFFu ? 2 : 1;
+        }
+        return n;
+    }
+}
+
+// UTF-8 <-> wide. Malformed input becomes U+FFFD; never throws.
+std::string WideToUtf8(std::wstring_view text);
+std::wstring Utf8ToWide(std::string_view text);
+
+// Wide <-> a Windows code page (932 or 65001), as WideCharToMultiByte and MultiByteToWideChar do:
+// a character the code page cannot represent becomes its default character ("?" for 932) and
+// sets *usedDefault; bytes that are not valid in the code page become U+30FB (932) or U+FFFD.
+std::string WideToCodePage(unsigned codePage, std::wstring_view text, bool* usedDefault = nullptr);
+std::wstring CodePageToWide(unsigned codePage, std::string_view bytes);
+
+// Sets the C and C++ global locales from the environment (POSIX) or from the system default
+// locale (Windows), so that text files are read and written in the locale's encoding. Call once
+// at program start, before any other thread exists.
+void InitProcessLocale();
+
+// Wide <-> the encoding of the current C locale (what text files use).
+std::string WideToLocale(std::wstring_view text);
+std::wstring LocaleToWide(std::string_view bytes);
+
+}  // namespace platform

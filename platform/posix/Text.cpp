@@ -1,0 +1,176 @@
+#include "platform/Text.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <time.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <locale>
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace platform {
+namespace {
+
+// One iconv descriptor per (to, from) pair and thread: opening one costs far more than a short
+// conversion, and a descriptor must not be used by two threads at once.
+class IconvCache {
+  public:
+    ~IconvCache() {
+        for (auto& entry : m_descriptors) {
+            if (entry.second != reinterpret_cast<iconv_t>(-1)) {
+                iconv_close(entry.second);
+            }
+        }
+    }
+
+    iconv_t Get(const std::string& to, const std::string& from) {
+        auto key = std::make_pair(to, from);
+        auto it = m_descriptors.find(key);
+        if (it == m_descriptors.end()) {
+            it = m_descriptors.emplace(key, iconv_open(to.c_str(), from.c_str())).first;
+        }
+        if (it->second != reinterpret_cast<iconv_t>(-1)) {
+            iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+        }
+        return it->second;
+    }
+
+  private:
+    std::map<std::pair<std::string, std::string>, iconv_t> m_descriptors;
+};
+
+IconvCache& Cache() {
+    thread_local IconvCache cache;
+    return cache;
+}
+
+const char* CodePageName(unsigned codePage) {
+    return codePage == kCodePage932 ? "CP932" : "UTF-8";
+}
+
+// Converts `in` (units of `inUnit` bytes) with iconv. On an input sequence that cannot be converted
+// the unit (or byte) is skipped and `replacement` (already in the target encoding) is written.
+std::string Convert(iconv_t cd, const char* in, std::size_t inBytes, std::size_t inUnit,
+                    const std::string& replacement, bool* replaced) {
+    std::string out;
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return out;
+    }
+    out.resize(inBytes * 2 + 16);
+    char* src = const_cast<char*>(in);
+    std::size_t srcLeft = inBytes;
+    std::size_t used = 0;
+    while (true) {
+        char* dst = out.data() + used;
+        std::size_t dstLeft = out.size() - used;
+        std::size_t rc = iconv(cd, srcLeft > 0 ? &src : nullptr, &srcLeft, &dst, &dstLeft);
+        used = out.size() - dstLeft;
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (srcLeft == 0) {
+                break;
+            }
+            continue;
+        }
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2 + 16);
+            continue;
+        }
+        // EILSEQ: a sequence that cannot be converted; EINVAL: a sequence cut short at the end.
+        std::size_t skip = std::min(srcLeft, inUnit);
+        src += skip;
+        srcLeft -= skip;
+        if (used + replacement.size() > out.size()) {
+            out.resize(out.size() * 2 + replacement.size() + 16);
+        }
+        std::memcpy(out.data() + used, replacement.data(), replacement.size());
+        used += replacement.size();
+        if (replaced != nullptr) {
+            *replaced = true;
+        }
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (srcLeft == 0) {
+            break;
+        }
+    }
+    out.resize(used);
+    return out;
+}
+
+std::wstring ToWide(const std::string& fromCode, std::string_view bytes, wchar_t replacement) {
+    iconv_t cd = Cache().Get("WCHAR_T", fromCode);
+    std::string repl(reinterpret_cast<const char*>(&replacement), sizeof(wchar_t));
+    std::string raw = Convert(cd, bytes.data(), bytes.size(), 1, repl, nullptr);
+    std::wstring text(raw.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
+    return text;
+}
+
+std::string FromWide(const std::string& toCode, std::wstring_view text, const std::string& repl,
+                     bool* replaced) {
+    iconv_t cd = Cache().Get(toCode, "WCHAR_T");
+    return Convert(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t),
+                   sizeof(wchar_t), repl, replaced);
+}
+
+std::string LocaleCodeset() {
+    const char* codeset = nl_langinfo(CODESET);
+    if (codeset == nullptr || *codeset == '\0' || std::strcmp(codeset, "ANSI_X3.4-1968") == 0) {
+        // The plain C locale: treat text as UTF-8 rather than losing every byte above 0x7F.
+        return "UTF-8";
+    }
+    return codeset;
+}
+
+}  // namespace
+
+std::string WideToUtf8(std::wstring_view text) {
+    return FromWide("UTF-8", text, "\xEF\xBF\xBD", nullptr);
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+    return ToWide("UTF-8", text, L'\uFFFD');
+}
+
+std::string WideToCodePage(unsigned codePage, std::wstring_view text, bool* usedDefault) {
+    if (usedDefault != nullptr) {
+        *usedDefault = false;
+    }
+    if (codePage == kCodePage932) {
+        return FromWide(CodePageName(codePage), text, "?", usedDefault);
+    }
+    return FromWide(CodePageName(codePage), text, "\xEF\xBF\xBD", usedDefault);
+}
+
+std::wstring CodePageToWide(unsigned codePage, std::string_view bytes) {
+    return ToWide(CodePageName(codePage), bytes, codePage == kCodePage932 ? L'\u30FB' : L'\uFFFD');
+}
+
+void InitProcessLocale() {
+    try {
+        std::locale::global(std::locale(""));
+    } catch (const std::exception&) {
+        // The environment names a locale this machine does not have: keep UTF-8 text.
+        if (std::setlocale(LC_ALL, "C.UTF-8") != nullptr) {
+            try {
+                std::locale::global(std::locale("C.UTF-8"));
+            } catch (const std::exception&) {
+                std::locale::global(std::locale::classic());
+            }
+        }
+    }
+    tzset();
+}
+
+std::string WideToLocale(std::wstring_view text) {
+    return FromWide(LocaleCodeset(), text, "?", nullptr);
+}
+
+std::wstring LocaleToWide(std::string_view bytes) {
+    return ToWide(LocaleCodeset(), bytes, L'\uFFFD');
+}
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+# Turns Messages.json into the program's resource tables.
+#   cmake -DINPUT=Messages.json -DOUTPUT_DIR=dir -P GenerateResources.cmake
+# Writes ResourceIds.h (the identifiers, for every platform), ResourceTables.cpp (the POSIX
+# tables), Messages.mc and Strings.rc (the Windows message table and string table).
+file(READ "${INPUT}" json)
+
+function(c_escape out text)
+    string(REPLACE "\\" "\\\\" text "${text}")
+    string(REPLACE "\"" "\\\"" text "${text}")
+    string(REPLACE "\r" "\\r" text "${text}")
+    string(REPLACE "\n" "\\n" text "${text}")
+    string(REPLACE "\t" "\\t" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Message compiler text. The compiler ends the text's last line with CR LF itself, so a final CR LF
+# is left to it and a text without one ends in %0; inner line ends become %r%n.
+function(mc_escape out text)
+    if(text MATCHES "\r\n$")
+        string(REGEX REPLACE "\r\n$" "" text "${text}")
+    else()
+        set(text "${text}%0")
+    endif()
+    string(REPLACE "\r\n" "%r%n" text "${text}")
+    string(REPLACE "\n" "%n" text "${text}")
+    string(REPLACE "\r" "%r" text "${text}")
+    set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+set(ids "// Generated from Messages.json. Do not edit.\n#pragma once\n\n#include <cstdint>\n\n")
+set(tables "// Generated from Messages.json. Do not edit.\n#include \"platform/posix/ResourceTables.h\"\n\nnamespace platform::resources {\n\nconst MessageEntry kMessages[] = {\n")
+set(mc "; // Generated from Messages.json. Do not edit.\nMessageIdTypedef=DWORD\nLanguageNames=(English=0x409:MSG00409)\nLanguageNames=(Japanese=0x411:MSG00411)\n\n")
+set(rc "// Generated from Messages.json. Do not edit.\n#pragma code_page(65001)\n#include \"ResourceIds.h\"\n\nLANGUAGE 0x11, 0x01\nSTRINGTABLE\nBEGIN\n")
+
+string(JSON message_count LENGTH "${json}" messages)
+math(EXPR last "${message_count} - 1")
+foreach(i RANGE ${last})
+    string(JSON id GET "${json}" messages ${i} id)
+    string(JSON symbol GET "${json}" messages ${i} symbol)
+    string(JSON en GET "${json}" messages ${i} en)
+    string(JSON ja GET "${json}" messages ${i} ja)
+    c_escape(en_c "${en}")
+    c_escape(ja_c "${ja}")
+    string(APPEND ids "inline constexpr std::uint32_t ${symbol} = ${id}u;\n")
+    string(APPEND tables "    {${id}u, L\"${en_c}\", L\"${ja_c}\"},\n")
+    # The message compiler takes the severity, facility and code apart.
+    math(EXPR code "${id} & 0xFFFF" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR facility "(${id} >> 16) & 0xFFF" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR severity "(${id} >> 30) & 0x3")
+    set(sev_names Success Informational Warning Error)
+    list(GET sev_names ${severity} sev)
+    mc_escape(en_mc "${en}")
+    mc_escape(ja_mc "${ja}")
+    string(APPEND mc "MessageId=${code}\nSeverity=${sev}\nFacility=${facility}\nSymbolicName=${symbol}\nLanguage=English\n${en_mc}\n.\nLanguage=Japanese\n${ja_mc}\n.\n\n")
+endforeach()
+string(APPEND tables "};\nconst std::size_t kMessageCount = sizeof(kMessages) / sizeof(kMessages[0]);\n\nconst StringEntry kStrings[] = {\n")
+string(APPEND ids "\n")
+
+string(JSON string_count LENGTH "${json}" strings)
+math(EXPR last "${string_count} - 1")
+foreach(i RANGE ${last})
+    string(JSON id GET "${json}" strings ${i} id)
+    string(JSON symbol GET "${json}" strings ${i} symbol)
+    string(JSON text GET "${json}" strings ${i} text)
+    c_escape(text_c "${text}")
+    string(APPEND ids "inline constexpr std::uint32_t ${symbol} = ${id}u;\n")
+    string(APPEND tables "    {${id}u, L\"${text_c}\"},\n")
+    string(APPEND rc "    ${symbol}, L\"${text_c}\"\n")
+endforeach()
+string(APPEND tables "};\nconst std::size_t kStringCount = sizeof(kStrings) / sizeof(kStrings[0]);\n\n}  // namespace platform::resources\n")
+string(APPEND rc "END\n")
+
+# Only touch the outputs that changed, so a rebuild stays small.
+foreach(pair "ResourceIds.h;ids" "ResourceTables.cpp;tables" "Messages.mc;mc" "Strings.rc;rc")
+    list(GET pair 0 name)
+    list(GET pair 1 var)
+    file(CONFIGURE OUTPUT "${OUTPUT_DIR}/${name}" CONTENT "${${var}}" @ONLY)
+endforeach()
