@@ -1,0 +1,114 @@
+// The service control manager and the service side of it.
+// Windows: OpenSCManagerW, CreateServiceW, ChangeServiceConfig2W, ControlService, DeleteService,
+// StartServiceCtrlDispatcherW, RegisterServiceCtrlHandlerExW, SetServiceStatus.
+// POSIX: the service's configuration is the registry key
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\<name> of the emulated registry; the
+// dispatcher runs the service main in the foreground and turns SIGTERM and SIGINT into the stop
+// control and SIGPWR into the shutdown control; every status report rewrites
+// $VORMA_SYSROOT/services/<name>.json (see README, "Linux layout").
+//
+// Functions return a Win32 error number (0 success).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
+inline constexpr std::uint32_t kServiceAutoStart = 2;
+inline constexpr std::uint32_t kServiceErrorIgnore = 0;
+
+inline constexpr std::uint32_t kServiceStopped = 1;
+inline constexpr std::uint32_t kServiceStartPending = 2;
+inline constexpr std::uint32_t kServiceStopPending = 3;
+inline constexpr std::uint32_t kServiceRunning = 4;
+
+inline constexpr std::uint32_t kServiceAcceptStop = 1;
+inline constexpr std::uint32_t kServiceAcceptShutdown = 4;
+
+inline constexpr std::uint32_t kServiceControlStop = 1;
+inline constexpr std::uint32_t kServiceControlInterrogate = 4;
+inline constexpr std::uint32_t kServiceControlShutdown = 5;
+
+struct ServiceStatus {
+    std::uint32_t serviceType = kServiceWin32OwnProcess;
+    std::uint32_t currentState = kServiceStopped;
+    std::uint32_t controlsAccepted = 0;
+    std::uint32_t win32ExitCode = 0;
+    std::uint32_t serviceSpecificExitCode = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
+};
+
+struct ServiceConfig {
+    std::wstring name;
+    std::wstring displayName;
+    std::wstring binaryPath;  // the command line: quoted program path and parameters
+    std::uint32_t startType = kServiceAutoStart;
+    std::uint32_t errorControl = kServiceErrorIgnore;
+    std::wstring account = L"LocalSystem";
+};
+
+// One service of the service control manager. Move-only; closes on destruction.
+class ServiceHandle {
+  public:
+    ServiceHandle() = default;
+    ServiceHandle(ServiceHandle&& other) noexcept;
+    ServiceHandle& operator=(ServiceHandle&& other) noexcept;
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+    ~ServiceHandle();
+
+    bool IsOpen() const { return m_handle != 0; }
+    std::uint32_t SetDescription(const std::wstring& description);
+    // Sends the stop control to a running instance; does not wait for it to stop.
+    std::uint32_t SendStop();
+    std::uint32_t Delete();
+    void Close();
+
+  private:
+    friend class ServiceControlManager;
+    std::uintptr_t m_handle = 0;
+};
+
+// The service control manager of the local computer. Move-only; closes on destruction.
+class ServiceControlManager {
+  public:
+    ServiceControlManager() = default;
+    ServiceControlManager(ServiceControlManager&& other) noexcept;
+    ServiceControlManager& operator=(ServiceControlManager&& other) noexcept;
+    ServiceControlManager(const ServiceControlManager&) = delete;
+    ServiceControlManager& operator=(const ServiceControlManager&) = delete;
+    ~ServiceControlManager();
+
+    // Opens the manager with the right to create services.
+    static std::uint32_t Open(ServiceControlManager* manager);
+
+    // Creates an own-process service. 1073 when a service of that name exists.
+    std::uint32_t CreateService(const ServiceConfig& config, ServiceHandle* service);
+    // Opens a service for stopping and deleting. 1060 when there is none of that name.
+    std::uint32_t OpenService(std::wstring_view name, ServiceHandle* service);
+    void Close();
+
+  private:
+    std::uintptr_t m_handle = 0;
+};
+
+using ServiceMainFunction = void (*)();
+using ServiceControlHandler = std::uint32_t (*)(std::uint32_t control, std::uint32_t eventType,
+                                                void* eventData, void* context);
+using ServiceStatusHandle = std::uintptr_t;
+
+// Runs the service main of the one service of this process, and returns when it has ended.
+// Windows: fails (1063) when the program was not started by the service control manager.
+std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFunction serviceMain);
+
+// Called by the service main: the handler runs on the dispatcher's thread. 0 on failure.
+ServiceStatusHandle RegisterServiceControlHandler(std::wstring_view serviceName,
+                                                  ServiceControlHandler handler, void* context);
+
+bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+
+}  // namespace platform

@@ -1,0 +1,392 @@
+#include "platform/Service.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/Text.h"
+#include "platform/Win32Error.h"
+#include "platform/posix/SysRoot.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kErrorServiceNotActive = 1062;
+
+std::wstring ServiceKeyPath(std::wstring_view name) {
+    return L"SYSTEM\\CurrentControlSet\\Services\\" + std::wstring(name);
+}
+
+// Registry strings are UTF-16LE with their terminator.
+std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text) {
+    std::vector<std::uint8_t> bytes;
+    auto put = [&bytes](std::uint32_t unit) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    };
+    for (wchar_t c : text) {
+        auto cp = static_cast<std::uint32_t>(c);
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    put(0);
+    return bytes;
+}
+
+std::uint32_t SetString(RegKey key, const wchar_t* name, std::uint32_t type,
+                        const std::wstring& text) {
+    std::vector<std::uint8_t> bytes = Utf16Bytes(text);
+    return SetRegistryValue(key, name, type, bytes.data(),
+                            static_cast<std::uint32_t>(bytes.size()));
+}
+
+std::uint32_t SetDword(RegKey key, const wchar_t* name, std::uint32_t value) {
+    std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    return SetRegistryValue(key, name, kRegDword, bytes, 4);
+}
+
+std::filesystem::path StatusFilePath(std::wstring_view name, std::error_code& ec) {
+    return posix::SystemFolder("services", ec) / (WideToUtf8(name) + ".json");
+}
+
+const char* StateName(std::uint32_t state) {
+    switch (state) {
+        case kServiceStopped:
+            return "STOPPED";
+        case kServiceStartPending:
+            return "START_PENDING";
+        case kServiceStopPending:
+            return "STOP_PENDING";
+        case kServiceRunning:
+            return "RUNNING";
+        default:
+            return "UNKNOWN";
+    }
+}
+
+// The process of a running instance, from its status file; 0 when none runs.
+pid_t RunningInstance(std::wstring_view name) {
+    std::error_code ec;
+    std::ifstream in(StatusFilePath(name, ec));
+    if (ec || !in) {
+        return 0;
+    }
+    nlohmann::json status = nlohmann::json::parse(in, nullptr, false);
+    if (!status.is_object() || !status["ProcessId"].is_number_integer() ||
+        status.value("CurrentState", 0u) == kServiceStopped) {
+        return 0;
+    }
+    auto pid = status["ProcessId"].get<pid_t>();
+    if (pid <= 0 || pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH)) {
+        return 0;
+    }
+    return pid;
+}
+
+// State of the one service that this process runs.
+struct DispatcherState {
+    std::mutex mutex;
+    std::wstring serviceName;
+    ServiceControlHandler handler = nullptr;
+    void* context = nullptr;
+    int wakeFd = -1;  // signalled when the service reports it has stopped
+};
+
+DispatcherState& Dispatcher() {
+    static DispatcherState state;
+    return state;
+}
+
+}  // namespace
+
+ServiceHandle::ServiceHandle(ServiceHandle&& other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = 0;
+}
+
+ServiceHandle& ServiceHandle::operator=(ServiceHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = other.m_handle;
+        other.m_handle = 0;
+    }
+    return *this;
+}
+
+ServiceHandle::~ServiceHandle() {
+    Close();
+}
+
+void ServiceHandle::Close() {
+    delete reinterpret_cast<std::wstring*>(m_handle);
+    m_handle = 0;
+}
+
+std::uint32_t ServiceHandle::SetDescription(const std::wstring& description) {
+    if (m_handle == 0) {
+        return kErrorInvalidHandle;
+    }
+    RegKey key = 0;
+    std::wstring path = ServiceKeyPath(*reinterpret_cast<std::wstring*>(m_handle));
+    if (std::uint32_t rc = OpenRegistryKey(kHkeyLocalMachine, path, kKeyAllAccess, &key); rc != 0) {
+        return rc;
+    }
+    std::uint32_t rc = SetString(key, L"Description", kRegSz, description);
+    CloseRegistryKey(key);
+    return rc;
+}
+
+std::uint32_t ServiceHandle::SendStop() {
+    if (m_handle == 0) {
+        return kErrorInvalidHandle;
+    }
+    pid_t pid = RunningInstance(*reinterpret_cast<std::wstring*>(m_handle));
+    if (pid == 0) {
+        return kErrorServiceNotActive;
+    }
+    return ::kill(pid, SIGTERM) == 0 ? 0 : static_cast<std::uint32_t>(errno);
+}
+
+std::uint32_t ServiceHandle::Delete() {
+    if (m_handle == 0) {
+        return kErrorInvalidHandle;
+    }
+    std::uint32_t rc = DeleteRegistryTree(
+        kHkeyLocalMachine, ServiceKeyPath(*reinterpret_cast<std::wstring*>(m_handle)));
+    return rc == kErrorFileNotFound ? kErrorServiceDoesNotExist : rc;
+}
+
+ServiceControlManager::ServiceControlManager(ServiceControlManager&& other) noexcept
+    : m_handle(other.m_handle) {
+    other.m_handle = 0;
+}
+
+ServiceControlManager& ServiceControlManager::operator=(ServiceControlManager&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = other.m_handle;
+        other.m_handle = 0;
+    }
+    return *this;
+}
+
+ServiceControlManager::~ServiceControlManager() {
+    Close();
+}
+
+void ServiceControlManager::Close() {
+    m_handle = 0;
+}
+
+std::uint32_t ServiceControlManager::Open(ServiceControlManager* manager) {
+    // The manager is the emulated registry, which every operation opens for itself.
+    manager->m_handle = 1;
+    return 0;
+}
+
+std::uint32_t ServiceControlManager::CreateService(const ServiceConfig& config,
+                                                   ServiceHandle* service) {
+    if (m_handle == 0) {
+        return kErrorInvalidHandle;
+    }
+    if (config.name.empty() || config.name.find_first_of(L"\\/") != std::wstring::npos) {
+        return 123;  // ERROR_INVALID_NAME
+    }
+    const std::wstring path = ServiceKeyPath(config.name);
+    RegKey key = 0;
+    if (OpenRegistryKey(kHkeyLocalMachine, path, kKeyRead, &key) == 0) {
+        CloseRegistryKey(key);
+        return kErrorServiceExists;
+    }
+    bool created = false;
+    if (std::uint32_t rc =
+            CreateRegistryKey(kHkeyLocalMachine, path, kKeyAllAccess, &key, &created);
+        rc != 0) {
+        return rc;
+    }
+    if (!created) {
+        CloseRegistryKey(key);
+        return kErrorServiceExists;
+    }
+    std::uint32_t rc = SetDword(key, L"Type", kServiceWin32OwnProcess);
+    if (rc == 0)
+        rc = SetDword(key, L"Start", config.startType);
+    if (rc == 0)
+        rc = SetDword(key, L"ErrorControl", config.errorControl);
+    if (rc == 0)
+        rc = SetString(key, L"ImagePath", kRegExpandSz, config.binaryPath);
+    if (rc == 0)
+        rc = SetString(key, L"DisplayName", kRegSz, config.displayName);
+    if (rc == 0)
+        rc = SetString(key, L"ObjectName", kRegSz, config.account);
+    CloseRegistryKey(key);
+    if (rc != 0) {
+        DeleteRegistryTree(kHkeyLocalMachine, path);
+        return rc;
+    }
+    service->Close();
+    service->m_handle = reinterpret_cast<std::uintptr_t>(new std::wstring(config.name));
+    return 0;
+}
+
+std::uint32_t ServiceControlManager::OpenService(std::wstring_view name, ServiceHandle* service) {
+    if (m_handle == 0) {
+        return kErrorInvalidHandle;
+    }
+    RegKey key = 0;
+    std::uint32_t rc = OpenRegistryKey(kHkeyLocalMachine, ServiceKeyPath(name), kKeyRead, &key);
+    if (rc == kErrorFileNotFound || (rc == 0 && name.empty())) {
+        if (rc == 0) {
+            CloseRegistryKey(key);
+        }
+        return kErrorServiceDoesNotExist;
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    CloseRegistryKey(key);
+    service->Close();
+    service->m_handle = reinterpret_cast<std::uintptr_t>(new std::wstring(name));
+    return 0;
+}
+
+std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFunction serviceMain) {
+    DispatcherState& state = Dispatcher();
+    sigset_t controls;
+    sigemptyset(&controls);
+    sigaddset(&controls, SIGTERM);
+    sigaddset(&controls, SIGINT);
+    sigaddset(&controls, SIGPWR);
+    sigset_t previous;
+    // Block the control signals here, before the service thread exists, so that every thread of
+    // the service inherits the mask and only the dispatcher takes them.
+    if (int rc = pthread_sigmask(SIG_BLOCK, &controls, &previous); rc != 0) {
+        return static_cast<std::uint32_t>(rc);
+    }
+    int sigFd = ::signalfd(-1, &controls, SFD_CLOEXEC);
+    int wakeFd = ::eventfd(0, EFD_CLOEXEC);
+    if (sigFd < 0 || wakeFd < 0) {
+        std::uint32_t error = static_cast<std::uint32_t>(errno);
+        if (sigFd >= 0)
+            ::close(sigFd);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return error;
+    }
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.serviceName = serviceName;
+        state.handler = nullptr;
+        state.context = nullptr;
+        state.wakeFd = wakeFd;
+    }
+
+    std::thread service([serviceMain, wakeFd] {
+        serviceMain();
+        std::uint64_t one = 1;
+        (void)!::write(wakeFd, &one, sizeof one);
+    });
+
+    bool running = true;
+    while (running) {
+        pollfd fds[2] = {{sigFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (fds[1].revents & POLLIN) {
+            running = false;
+        }
+        if (fds[0].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (::read(sigFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
+                continue;
+            }
+            std::uint32_t control =
+                info.ssi_signo == SIGPWR ? kServiceControlShutdown : kServiceControlStop;
+            ServiceControlHandler handler;
+            void* context;
+            {
+                std::lock_guard<std::mutex> lock(state.mutex);
+                handler = state.handler;
+                context = state.context;
+            }
+            if (handler != nullptr) {
+                handler(control, 0, nullptr, context);
+            }
+        }
+    }
+    service.join();
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.handler = nullptr;
+        state.context = nullptr;
+        state.wakeFd = -1;
+    }
+    ::close(sigFd);
+    ::close(wakeFd);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return 0;
+}
+
+ServiceStatusHandle RegisterServiceControlHandler(std::wstring_view serviceName,
+                                                  ServiceControlHandler handler, void* context) {
+    DispatcherState& state = Dispatcher();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.wakeFd < 0 || state.serviceName != serviceName) {
+        return 0;
+    }
+    state.handler = handler;
+    state.context = context;
+    return 1;
+}
+
+bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status) {
+    if (handle == 0) {
+        return false;
+    }
+    std::wstring name;
+    {
+        std::lock_guard<std::mutex> lock(Dispatcher().mutex);
+        name = Dispatcher().serviceName;
+    }
+    nlohmann::ordered_json json = {
+        {"ServiceName", WideToUtf8(name)},
+        {"CurrentState", status.currentState},
+        {"State", StateName(status.currentState)},
+        {"ControlsAccepted", status.controlsAccepted},
+        {"CheckPoint", status.checkPoint},
+        {"WaitHint", status.waitHint},
+        {"Win32ExitCode", status.win32ExitCode},
+        {"ProcessId", static_cast<std::int64_t>(::getpid())},
+    };
+    std::error_code ec;
+    std::filesystem::path path = StatusFilePath(name, ec);
+    if (ec) {
+        return false;
+    }
+    return !posix::WriteFileAtomically(path, json.dump() + "\n");
+}
+
+}  // namespace platform
