@@ -2,7 +2,13 @@
 // HKEY_LOCAL_MACHINE kept as a .reg text file under the system root (see README, "Linux layout").
 //
 // Every function returns a Win32 error number: 0 success, 2 missing key or value, 5 a store that
-// cannot be written, 234 a value larger than the given buffer, 6 a handle that is not open.
+// cannot be written (or a handle opened without the access an operation needs), 234 a value larger
+// than the given buffer, 6 a handle that is not open, 161 a malformed key path, 1018 a key deleted
+// while a handle to it was open, 1015 a change refused because the store holds lines that do not
+// parse (rewriting it would lose them; CheckRegistryStore names them).
+//
+// Key and value names compare case-insensitively and keep the case they were created with. Only
+// HKEY_LOCAL_MACHINE is emulated on POSIX; the other roots hold no keys (2).
 #pragma once
 
 #include <cstdint>
@@ -61,5 +67,10 @@ std::uint32_t DeleteRegistryTree(RegKey root, const std::wstring& subkey);
 
 // Closes a key opened or created above. Closing a predefined root does nothing and succeeds.
 std::uint32_t CloseRegistryKey(RegKey key);
+
+// Checks that the registry store can be read and rewritten: 0 when it can, 1015 when it holds
+// lines that do not parse, with `problems` (when not null) set to one line per problem naming the
+// file and line ("…/HKLM.reg line 12: …"). Always 0 on Windows, whose registry is its own.
+std::uint32_t CheckRegistryStore(std::wstring* problems);
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -30,6 +31,12 @@ constexpr std::size_t Utf16Length(std::wstring_view text) {
 // UTF-8 <-> wide. Malformed input becomes U+FFFD; never throws.
 std::string WideToUtf8(std::wstring_view text);
 std::wstring Utf8ToWide(std::string_view text);
+
+// Wide text <-> UTF-16LE bytes, the form in which the registry stores strings. No terminator is
+// added or expected. An odd last byte is ignored; an unpaired surrogate becomes U+FFFD (on a
+// platform whose wchar_t holds UTF-16 the units are copied as they are).
+std::vector<std::uint8_t> WideToUtf16Le(std::wstring_view text);
+std::wstring Utf16LeToWide(const std::uint8_t* data, std::size_t size);
 
 // Wide <-> a Windows code page (932 or 65001), as WideCharToMultiByte and MultiByteToWideChar do:
 // a character the code page cannot represent becomes its default character ("?" for 932) and
