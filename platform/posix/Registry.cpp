@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <unordered_map>
