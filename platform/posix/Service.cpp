@@ -29,30 +29,11 @@ std::wstring ServiceKeyPath(std::wstring_view name) {
     return L"SYSTEM\\CurrentControlSet\\Services\\" + std::wstring(name);
 }
 
-// Registry strings are UTF-16LE with their terminator.
-std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text) {
-    std::vector<std::uint8_t> bytes;
-    auto put = [&bytes](std::uint32_t unit) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-    };
-    for (wchar_t c : text) {
-        auto cp = static_cast<std::uint32_t>(c);
-        if (cp > 0xFFFF) {
-            cp -= 0x10000;
-            put(0xD800 + (cp >> 10));
-            put(0xDC00 + (cp & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
-    put(0);
-    return bytes;
-}
-
 std::uint32_t SetString(RegKey key, const wchar_t* name, std::uint32_t type,
                         const std::wstring& text) {
-    std::vector<std::uint8_t> bytes = Utf16Bytes(text);
+    std::vector<std::uint8_t> bytes = WideToUtf16Le(text);
+    bytes.push_back(0);  // the terminator, as Windows stores it
+    bytes.push_back(0);
     return SetRegistryValue(key, name, type, bytes.data(),
                             static_cast<std::uint32_t>(bytes.size()));
 }

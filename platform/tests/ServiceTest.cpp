@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/Event.h"
+#include "platform/Registry.h"
+#include "platform/Service.h"
+#include "platform/Text.h"
+#include "platform/Win32Error.h"
+#include "tests/support/TempSysRoot.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::wstring QueryString(platform::RegKey key, const wchar_t* name, std::uint32_t* type) {
+    std::uint8_t buffer[1024];
+    std::uint32_t size = sizeof buffer;
+    if (platform::QueryRegistryValue(key, name, type, buffer, &size) != 0) {
+        return L"<missing>";
+    }
+    std::wstring text = platform::Utf16LeToWide(buffer, size);
+    if (!text.empty() && text.back() == L'\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::uint32_t QueryDword(platform::RegKey key, const wchar_t* name) {
+    std::uint8_t buffer[4] = {};
+    std::uint32_t size = 4;
+    std::uint32_t type = 0;
+    EXPECT_EQ(platform::QueryRegistryValue(key, name, &type, buffer, &size), 0u) << name;
+    EXPECT_EQ(type, platform::kRegDword) << name;
+    return buffer[0] | buffer[1] << 8 | buffer[2] << 16 |
+           static_cast<std::uint32_t>(buffer[3]) << 24;
+}
+
+TEST(ServiceTest, CreateWritesTheServiceKeyOnceAndDeleteRemovesIt) {
+    test::TempSysRoot root;
+    platform::ServiceControlManager manager;
+    ASSERT_EQ(platform::ServiceControlManager::Open(&manager), 0u);
+
+    platform::ServiceHandle missing;
+    EXPECT_EQ(manager.OpenService(L"TestService", &missing), platform::kErrorServiceDoesNotExist);
+
+    platform::ServiceConfig config;
+    config.name = L"TestService";
+    config.displayName = L"TestService";
+    config.binaryPath = L"\"/opt/vorma/bin/Test Program\" -x";
+    platform::ServiceHandle service;
+    ASSERT_EQ(manager.CreateService(config, &service), 0u);
+    EXPECT_EQ(service.SetDescription(L"説明"), 0u);
+    platform::ServiceHandle again;
+    EXPECT_EQ(manager.CreateService(config, &again), platform::kErrorServiceExists);
+
+    platform::RegKey key = 0;
+    ASSERT_EQ(platform::OpenRegistryKey(platform::kHkeyLocalMachine,
+                                        L"SYSTEM\\CurrentControlSet\\Services\\TestService",
+                                        platform::kKeyRead, &key),
+              0u);
+    EXPECT_EQ(QueryDword(key, L"Type"), 0x10u);
+    EXPECT_EQ(QueryDword(key, L"Start"), 2u);
+    EXPECT_EQ(QueryDword(key, L"ErrorControl"), 0u);
+    std::uint32_t type = 0;
+    EXPECT_EQ(QueryString(key, L"ImagePath", &type), config.binaryPath);
+    EXPECT_EQ(type, platform::kRegExpandSz);
+    EXPECT_EQ(QueryString(key, L"DisplayName", &type), L"TestService");
+    EXPECT_EQ(QueryString(key, L"ObjectName", &type), L"LocalSystem");
+    EXPECT_EQ(QueryString(key, L"Description", &type), L"説明");
+    platform::CloseRegistryKey(key);
+
+    platform::ServiceHandle opened;
+    ASSERT_EQ(manager.OpenService(L"testservice", &opened), 0u);  // names ignore case
+    EXPECT_NE(opened.SendStop(), 0u);                             // nothing runs
+    EXPECT_EQ(opened.Delete(), 0u);
+    EXPECT_EQ(manager.OpenService(L"TestService", &missing), platform::kErrorServiceDoesNotExist);
+}
+
+// The service of the child process below: reports its states and stops on the stop control.
+platform::Event* g_stop = nullptr;
+platform::ServiceStatusHandle g_status = 0;
+std::atomic<std::uint32_t> g_lastControl{0};
+
+std::uint32_t Handler(std::uint32_t control, std::uint32_t, void*, void*) {
+    g_lastControl = control;
+    if (control == platform::kServiceControlStop || control == platform::kServiceControlShutdown) {
+        platform::ServiceStatus status;
+        status.currentState = platform::kServiceStopPending;
+        platform::ReportServiceStatus(g_status, status);
+        g_stop->Set();
+    }
+    return 0;
+}
+
+void TestServiceMain() {
+    g_status = platform::RegisterServiceControlHandler(L"TestService", &Handler, nullptr);
+    platform::ServiceStatus status;
+    status.currentState = platform::kServiceRunning;
+    status.controlsAccepted = 5;
+    platform::ReportServiceStatus(g_status, status);
+    g_stop->Wait();
+    status.currentState = platform::kServiceStopped;
+    platform::ReportServiceStatus(g_status, status);
+}
+
+nlohmann::json ReadStatus(const std::filesystem::path& root) {
+    std::ifstream in(root / "services" / "TestService.json");
+    return nlohmann::json::parse(in, nullptr, false);
+}
+
+TEST(ServiceTest, DispatcherTurnsSignalsIntoControlsAndWritesTheStatusFile) {
+    for (int signal : {SIGTERM, SIGINT, SIGPWR}) {
+        test::TempSysRoot root;
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            platform::Event stop(platform::Event::Reset::kManual);
+            g_stop = &stop;
+            std::uint32_t rc = platform::RunServiceDispatcher(L"TestService", &TestServiceMain);
+            std::uint32_t expected = signal == SIGPWR ? platform::kServiceControlShutdown
+                                                      : platform::kServiceControlStop;
+            _exit(rc == 0 && g_lastControl == expected ? 0 : 1);
+        }
+        nlohmann::json status;
+        for (int i = 0; i < 500; ++i) {
+            status = ReadStatus(root.path());
+            if (status.is_object() && status["State"] == "RUNNING") {
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(status.is_object());
+        EXPECT_EQ(status["ServiceName"], "TestService");
+        EXPECT_EQ(status["State"], "RUNNING");
+        EXPECT_EQ(status["CurrentState"], 4);
+        EXPECT_EQ(status["ControlsAccepted"], 5);
+        EXPECT_EQ(status["ProcessId"], child);
+        kill(child, signal);
+        int wstatus = 0;
+        ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << "signal " << signal;
+        status = ReadStatus(root.path());
+        EXPECT_EQ(status["State"], "STOPPED");
+        EXPECT_EQ(status["CurrentState"], 1);
+    }
+}
+
+TEST(ServiceTest, StatusReportsNeedARegisteredHandler) {
+    test::TempSysRoot root;
+    EXPECT_EQ(platform::RegisterServiceControlHandler(L"TestService", &Handler, nullptr), 0u);
+    EXPECT_FALSE(platform::ReportServiceStatus(0, platform::ServiceStatus{}));
+}
+
+}  // namespace
