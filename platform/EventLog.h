@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,10 @@ inline constexpr std::uint16_t kEventTypeSuccess = 0;
 inline constexpr std::uint16_t kEventTypeError = 1;
 inline constexpr std::uint16_t kEventTypeWarning = 2;
 inline constexpr std::uint16_t kEventTypeInformation = 4;
+
+// The file that holds the Application log where the log is a file (POSIX:
+// $VORMA_SYSROOT/eventlog/Application.jsonl); empty where the system keeps it (Windows).
+std::filesystem::path ApplicationLogFile();
 
 // One registered event source. Move-only; deregisters on destruction.
 class EventLogSource {

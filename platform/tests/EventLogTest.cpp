@@ -1,0 +1,334 @@
+#include "platform/EventLog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Text.h"
+#include "tests/support/TempSysRoot.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using platform::EventLogSource;
+
+std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every line of the log, each of which must be one complete JSON object.
+std::vector<Json> ReadEvents() {
+    std::vector<Json> events;
+    for (const std::string& line : ReadLines(platform::ApplicationLogFile())) {
+        Json event = Json::parse(line, nullptr, false);
+        EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line.substr(0, 200);
+        EXPECT_TRUE(event.is_object());
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+std::string Utf8(std::wstring_view text) {
+    return platform::WideToUtf8(text);
+}
+
+// Sets an environment variable (and the C library's view of it) for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_hadOld = old != nullptr;
+        if (m_hadOld) {
+            m_old = old;
+        }
+        ::setenv(name, value, 1);
+        ::tzset();
+    }
+    ~ScopedEnv() {
+        if (m_hadOld) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+        ::tzset();
+    }
+
+  private:
+    const char* m_name;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+// The messages of the process in another language for the life of the object.
+class ScopedMessageLocale {
+  public:
+    explicit ScopedMessageLocale(const char* name) {
+        const char* old = std::setlocale(LC_MESSAGES, nullptr);
+        m_old = old != nullptr ? old : "C";
+        m_active = std::setlocale(LC_MESSAGES, name) != nullptr;
+    }
+    ~ScopedMessageLocale() { std::setlocale(LC_MESSAGES, m_old.c_str()); }
+    bool active() const { return m_active; }
+
+  private:
+    std::string m_old;
+    bool m_active = false;
+};
+
+TEST(EventLogTest, WritesOneObjectPerEventWithExactlyTheKnownKeys) {
+    test::TempSysRoot root;
+    ScopedEnv tz("TZ", "JST-9");
+    std::uint32_t error = 99;
+    EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService", &error);
+    ASSERT_TRUE(source.IsOpen());
+    EXPECT_EQ(error, 0u);
+    const std::vector<std::wstring> strings{L"設定ファイル\r\n行 \"2\"\ttab", L"", L"\\x"};
+    ASSERT_TRUE(source.Report(platform::kEventTypeError, 3, 0xC00017DBu, strings));
+
+    EXPECT_EQ(platform::ApplicationLogFile(), root.path() / "eventlog" / "Application.jsonl");
+    std::vector<Json> events = ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    const Json& event = events[0];
+    std::vector<std::string> keys;
+    for (auto it = event.begin(); it != event.end(); ++it) {
+        keys.push_back(it.key());
+    }
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"TimeGenerated", "SourceName", "EventID", "EventIdentifier",
+                                        "EventType", "Category", "Strings", "Message"}));
+    std::string time = event["TimeGenerated"].get<std::string>();
+    EXPECT_TRUE(std::regex_match(time, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\+09:00)")))
+        << time;
+    EXPECT_EQ(event["SourceName"], "VORMASNMPManagerService");
+    EXPECT_EQ(event["EventID"], 6107);
+    EXPECT_EQ(event["EventIdentifier"], 3221231579u);
+    EXPECT_EQ(event["EventType"], 1);
+    EXPECT_EQ(event["Category"], 3);
+    ASSERT_TRUE(event["Strings"].is_array());
+    ASSERT_EQ(event["Strings"].size(), 3u);
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        EXPECT_EQ(event["Strings"][i], Utf8(strings[i]));
+    }
+    // The message of 0xC00017DB is "%1\r\n": the first string and CR LF, the others unused.
+    EXPECT_EQ(event["Message"], Utf8(strings[0]) + "\r\n");
+}
+
+TEST(EventLogTest, TimeCarriesTheLocalOffset) {
+    const struct {
+        const char* tz;
+        const char* offset;
+    } cases[] = {{"UTC0", "+00:00"}, {"JST-9", "+09:00"}, {"<-0330>3:30", "-03:30"}};
+    for (const auto& c : cases) {
+        test::TempSysRoot root;
+        ScopedEnv tz("TZ", c.tz);
+        EventLogSource source = EventLogSource::Register(L"S");
+        ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 1000, {}));
+        std::vector<Json> events = ReadEvents();
+        ASSERT_EQ(events.size(), 1u);
+        std::string time = events[0]["TimeGenerated"].get<std::string>();
+        EXPECT_EQ(time.size(), 25u) << time;
+        EXPECT_TRUE(time.ends_with(c.offset)) << c.tz << ": " << time;
+    }
+}
+
+TEST(EventLogTest, MessageIsTheTableTextWithTheStringsPutIn) {
+    const struct {
+        std::uint32_t id;
+        std::vector<std::wstring> strings;
+        std::wstring message;
+    } cases[] = {
+        {0x3E8, {}, L"VORMA SNMP Manager Service Install is Success\r\n"},
+        {0xC00017D4, {L"ignored"}, L"VORMA SNMP Manager Service Init is Failed\r\n"},
+        {0xC00017DB, {L"bad line"}, L"bad line\r\n"},
+        {0x7D0,
+         {L"192.0.2.1 : V2c\nline one\nline two\n"},
+         L"192.0.2.1 : V2c\nline one\nline two\n\r\n"},
+        {0x7D0, {L"100% %1 %n"}, L"100% %1 %n\r\n"},  // inserted text is not formatted again
+        // An insert the event does not carry stays as written, as an event viewer leaves it.
+        {0x7D0, {}, L"%1\r\n"},
+        // An identifier the table does not hold: the strings, one per line.
+        {0x12345, {L"first", L"second\r\nthird"}, L"first\r\nsecond\r\nthird"},
+        {0xC00017D7, {L"only"}, L"only"},
+        {0xC00007DB, {L"a", L"b"}, L"a\r\nb"},
+        {0x12345, {}, L""},
+    };
+    ScopedMessageLocale english("C");
+    for (const auto& c : cases) {
+        test::TempSysRoot root;
+        EventLogSource source = EventLogSource::Register(L"S");
+        ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, c.id, c.strings));
+        std::vector<Json> events = ReadEvents();
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0]["Message"], Utf8(c.message)) << std::hex << c.id;
+        EXPECT_EQ(events[0]["Strings"].size(), c.strings.size());
+    }
+}
+
+TEST(EventLogTest, MessageIsJapaneseWhenTheLocaleLanguageIsJapanese) {
+    ScopedMessageLocale japanese("ja_JP.UTF-8");
+    if (!japanese.active()) {
+        GTEST_SKIP() << "the locale ja_JP.UTF-8 is not installed (localedef -i ja_JP -f UTF-8 "
+                        "ja_JP.UTF-8)";
+    }
+    test::TempSysRoot root;
+    EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x44C, {}));
+    ASSERT_TRUE(
+        source.Report(platform::kEventTypeError, 0, 0xC00017D9, {L"アクセスが拒否されました。"}));
+    std::vector<Json> events = ReadEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0]["Message"], "VORMA SNMP マネージャーサービス 開始しました\r\n");
+    EXPECT_EQ(events[1]["Message"],
+              "前回起動時に実施したMIB解析結果の出力ファイルの削除に失敗しました。"
+              "アクセスが拒否されました。\r\n");
+}
+
+// The insertion string of writer `writer`'s event `n`: long enough that a write in pieces would
+// show, with line ends and Japanese text that must come back intact.
+std::wstring ConcurrentText(int writer, int n) {
+    return L"writer " + std::to_wstring(writer) + L" event " + std::to_wstring(n) +
+           L"\r\n受信したSNMPトラップ\r\n" +
+           std::wstring(3000, static_cast<wchar_t>(L'a' + writer));
+}
+
+// Checks that the log holds exactly events 0..count-1 of every writer, each complete.
+void ExpectAllEvents(int writers, int count) {
+    std::vector<Json> events = ReadEvents();
+    ASSERT_EQ(events.size(), static_cast<std::size_t>(writers * count));
+    std::map<std::string, int> seen;
+    for (const Json& event : events) {
+        ASSERT_EQ(event["Strings"].size(), 1u);
+        std::string text = event["Strings"][0].get<std::string>();
+        ++seen[text];
+        EXPECT_EQ(event["Message"], text + "\r\n");
+    }
+    for (int w = 0; w < writers; ++w) {
+        for (int n = 0; n < count; ++n) {
+            EXPECT_EQ(seen[Utf8(ConcurrentText(w, n))], 1) << "writer " << w << " event " << n;
+        }
+    }
+}
+
+TEST(EventLogTest, WritersInTwoThreadsNeverInterleave) {
+    test::TempSysRoot root;
+    constexpr int kCount = 200;
+    auto write = [](int writer) {
+        for (int n = 0; n < kCount; ++n) {
+            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+            EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 0xC00017DB,
+                                      {ConcurrentText(writer, n)}));
+        }
+    };
+    std::thread first(write, 0);
+    std::thread second(write, 1);
+    first.join();
+    second.join();
+    ExpectAllEvents(2, kCount);
+}
+
+TEST(EventLogTest, WritersInTwoProcessesNeverInterleave) {
+    test::TempSysRoot root;
+    constexpr int kCount = 200;
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 2; ++writer) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int failures = 0;
+            for (int n = 0; n < kCount; ++n) {
+                EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+                failures += source.Report(platform::kEventTypeError, 0, 0xC00017DB,
+                                          {ConcurrentText(writer, n)})
+                                ? 0
+                                : 1;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ExpectAllEvents(2, kCount);
+}
+
+TEST(EventLogTest, ReportFailsWhenTheLogCannotBeWritten) {
+    test::TempSysRoot root;
+    EventLogSource source = EventLogSource::Register(L"S");
+    ASSERT_TRUE(source.IsOpen());
+
+    // The log's name is taken by a folder.
+    std::filesystem::create_directories(platform::ApplicationLogFile());
+    EXPECT_FALSE(source.Report(platform::kEventTypeError, 0, 1000, {L"x"}));
+    std::filesystem::remove(platform::ApplicationLogFile());
+
+    // The folder cannot be written: checked in a child that gives up root's rights first.
+    ::chmod((root.path() / "eventlog").c_str(), 0555);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(3);
+        }
+        ::_exit(source.Report(platform::kEventTypeError, 0, 1000, {L"x"}) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write succeeded; 3: could not drop rights";
+    EXPECT_FALSE(std::filesystem::exists(platform::ApplicationLogFile()));
+    ::chmod((root.path() / "eventlog").c_str(), 0755);
+}
+
+TEST(EventLogTest, RegisterFailsOnlyWhenTheLogFolderCannotBeMade) {
+    test::TempSysRoot root;
+    std::filesystem::path notAFolder = root.path() / "file";
+    std::ofstream(notAFolder) << "x";
+    ScopedEnv sysroot("VORMA_SYSROOT", notAFolder.c_str());
+    std::uint32_t error = 0;
+    EventLogSource source = EventLogSource::Register(L"S", &error);
+    EXPECT_FALSE(source.IsOpen());
+    EXPECT_NE(error, 0u);
+    EXPECT_FALSE(source.Report(platform::kEventTypeError, 0, 1000, {}));
+}
+
+TEST(EventLogTest, SourceIsMoveOnlyAndDeregistersOnce) {
+    test::TempSysRoot root;
+    EventLogSource first = EventLogSource::Register(L"S");
+    ASSERT_TRUE(first.IsOpen());
+    EventLogSource second = std::move(first);
+    EXPECT_FALSE(first.IsOpen());  // NOLINT(bugprone-use-after-move): moved-from is closed
+    EXPECT_FALSE(first.Report(platform::kEventTypeInformation, 0, 1000, {}));
+    EXPECT_TRUE(second.Report(platform::kEventTypeInformation, 0, 1000, {}));
+    EventLogSource third = EventLogSource::Register(L"T");
+    third = std::move(second);
+    EXPECT_TRUE(third.Report(platform::kEventTypeInformation, 0, 1000, {}));
+    third.Deregister();
+    EXPECT_FALSE(third.IsOpen());
+    EXPECT_FALSE(third.Report(platform::kEventTypeInformation, 0, 1000, {}));
+    third.Deregister();
+    EXPECT_EQ(ReadEvents().size(), 2u);
+}
+
+}  // namespace
