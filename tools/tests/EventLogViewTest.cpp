@@ -98,13 +98,6 @@ TEST(EventLogViewTest, DescriptionKeepsLinesAndDefusesControlCharacters) {
     }
 }
 
-TEST(EventLogViewTest, LevelNames) {
-    EXPECT_EQ(tools::LevelName(1), "Error");
-    EXPECT_EQ(tools::LevelName(2), "Warning");
-    EXPECT_EQ(tools::LevelName(4), "Information");
-    EXPECT_EQ(tools::LevelName(0), "Success");
-}
-
 TEST(EventLogViewTest, ParsesTheWritersLines) {
     std::optional<EventRecord> record = ParseEventLine(kLine2000);
     ASSERT_TRUE(record.has_value());
