@@ -33,4 +33,5 @@ std::wstring LoadResourceString(std::uint32_t id);
 
 // A string resource formatted with the system message formatter: "%1!s!" takes a text, "%2!d!" a
 // number. Empty text when the resource is missing or formatting fails.
-std::wstring FormatResourceMessage(std::uint32_t id, std::initializer_list<platform::MessageArg> args);
+std::wstring FormatResourceMessage(std::uint32_t id,
+                                   std::initializer_list<platform::MessageArg> args);
