@@ -122,6 +122,12 @@ std::string LocaleCodeset() {
         // The plain C locale: treat text as UTF-8 rather than losing every byte above 0x7F.
         return "UTF-8";
     }
+    if (std::strcmp(codeset, "SHIFT_JIS") == 0 || std::strcmp(codeset, "SJIS") == 0) {
+        // A Shift-JIS locale reads and writes code page 932, as the system's Japanese ANSI code
+        // page does: glibc's SHIFT_JIS turns 0x5C into a yen sign and 0x7E into an overline,
+        // which would take the backslashes and tildes out of settings lines and paths.
+        return "CP932";
+    }
     return codeset;
 }
 

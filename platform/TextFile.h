@@ -1,0 +1,23 @@
+// Text files read and named as the system does: file names are wide text, file contents are
+// multibyte text in the encoding of the process's global locale (see InitProcessLocale).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The file-system path of a wide file name (POSIX: the name in the locale's encoding) and back.
+std::filesystem::path NativePath(std::wstring_view path);
+std::wstring WidePath(const std::filesystem::path& path);
+
+// The lines of a text file as a text-mode stream gives them: a line ends at each LF, a CR directly
+// before that LF is dropped (any other CR stays), and the last line counts even without an LF at
+// its end (an LF at the very end adds no empty line). Each line is converted from the encoding of
+// the current locale. Empty lines are kept. nullopt when the file cannot be opened or read.
+std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view path);
+
+}  // namespace platform
