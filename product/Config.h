@@ -16,7 +16,9 @@ class CConfig {
     CConfig& operator=(const CConfig&) = delete;
 
     // The context that owns the sections (soap_new_ns1__Config).
-    struct soap* Context() { return &m_soap; }
+    struct soap* Context() {
+        return &m_soap;
+    }
 
     // Copies every item into the map; a name already there keeps its value, so the first value of
     // a name wins. The map is not emptied first.

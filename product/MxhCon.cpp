@@ -64,7 +64,6 @@ bool CMxhCon::BeginCall() {
 
 void CMxhCon::EndCall() {
     if (m_soap == nullptr) {
-        m_lock.unlock();
         throw std::runtime_error(kNoContext);
     }
     // Standard input and output have no text and binary modes to put back on POSIX.

@@ -28,6 +28,5 @@ int CMxhConLocal::Logoff() {
 }
 
 int CMxhConLocal::GetAppConfig(wchar_t* section, ns1__Config* config) {
-    return Forward(
-        [&](struct soap* soap) { return ns1__GetAppConfig(soap, section, config); });
+    return Forward([&](struct soap* soap) { return ns1__GetAppConfig(soap, section, config); });
 }

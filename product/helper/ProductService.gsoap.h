@@ -3,12 +3,15 @@
 // code (for the helper library) and the server code (for the stand-in product server) into the
 // build tree.
 
+// The directives below must keep their exact "//gsoap" form.
+// clang-format off
 //gsoap ns1 service name: VormaProduct
 //gsoap ns1 service namespace: urn:quillon:vorma:product
 //gsoap ns1 service style: document
 //gsoap ns1 service encoding: literal
 //gsoap ns1 schema namespace: urn:quillon:vorma:product
 //gsoap ns1 schema form: unqualified
+// clang-format on
 
 #import "stlvector.h"
 

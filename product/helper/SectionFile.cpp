@@ -12,7 +12,8 @@ bool IsUsableNamePart(std::wstring_view part) {
         return false;
     }
     for (wchar_t c : part) {
-        if (c < 0x20 || c == 0x7F || std::wstring_view(L"<>:\"/|?*").find(c) != std::wstring_view::npos) {
+        if (c < 0x20 || c == 0x7F ||
+            std::wstring_view(L"<>:\"/|?*").find(c) != std::wstring_view::npos) {
             return false;
         }
     }
@@ -66,13 +67,9 @@ std::vector<SectionItem> ParseSectionText(std::string_view text) {
     return items;
 }
 
-std::vector<SectionItem> ReadSectionFile(const std::filesystem::path& path, std::error_code& ec) {
+std::string ReadFileText(const std::filesystem::path& path, std::error_code& ec) {
     ec.clear();
     std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        ec.clear();
-        return {};
-    }
     if (ec) {
         return {};
     }
@@ -83,14 +80,32 @@ std::vector<SectionItem> ReadSectionFile(const std::filesystem::path& path, std:
                                       : std::errc::invalid_argument);
         return {};
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ec = std::make_error_code(std::errc::permission_denied);
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            ec = std::make_error_code(std::errc::permission_denied);
+            return {};
+        }
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            ec = std::make_error_code(std::errc::io_error);
+            return {};
+        }
+        return text;
+    } catch (const std::exception&) {
+        // The stream reports some read errors by throwing.
+        ec = std::make_error_code(std::errc::io_error);
         return {};
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        ec = std::make_error_code(std::errc::io_error);
+}
+
+std::vector<SectionItem> ReadSectionFile(const std::filesystem::path& path, std::error_code& ec) {
+    std::string text = ReadFileText(path, ec);
+    if (ec == std::errc::no_such_file_or_directory) {
+        ec.clear();
+        return {};
+    }
+    if (ec) {
         return {};
     }
     return ParseSectionText(text);

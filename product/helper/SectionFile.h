@@ -23,6 +23,10 @@ bool SectionFilePath(const std::filesystem::path& root, std::wstring_view sectio
 // UTF-8 byte-order mark at the start is skipped. Lines without "=" carry no item.
 std::vector<SectionItem> ParseSectionText(std::string_view text);
 
+// The whole content of a regular file. A missing file sets `ec` to no_such_file_or_directory; a
+// folder or another kind of file, or a failed read, to another error. Never throws.
+std::string ReadFileText(const std::filesystem::path& path, std::error_code& ec);
+
 // Reads a section file. A missing file is an empty section (no error); any other failure to
 // read it sets `ec`.
 std::vector<SectionItem> ReadSectionFile(const std::filesystem::path& path, std::error_code& ec);

@@ -1,11 +1,11 @@
 #include "product/helper/Vorma6Helper.h"
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -19,6 +19,7 @@
 #include "product/helper/MxhLogger.h"
 #include "product/helper/ProductProtocol.h"
 #include "product/helper/ProductStore.h"
+#include "product/helper/SectionFile.h"
 
 namespace {
 
@@ -61,15 +62,15 @@ std::filesystem::path ToPath(const std::wstring& wide) {
     return std::filesystem::path(platform::WideToLocale(wide));
 }
 
-// A fault with the code kResultFaultCode stands for the result carried in its detail.
+// A fault with the code kResultFaultCode stands for the result carried in its detail. (gSOAP
+// gives a received QName with the prefix of its own namespace table.)
 int RemoteResult(struct soap* soap, int result) {
     if (result != SOAP_FAULT || soap->fault == nullptr || soap->fault->faultcode == nullptr ||
-        soap_match_tag(soap, soap->fault->faultcode, product::kResultFaultCode) != SOAP_OK) {
+        std::strcmp(soap->fault->faultcode, product::kResultFaultCode) != 0) {
         return result;
     }
-    const SOAP_ENV__Detail* detail = soap->fault->detail != nullptr
-                                         ? soap->fault->detail
-                                         : soap->fault->SOAP_ENV__Detail;
+    const SOAP_ENV__Detail* detail =
+        soap->fault->detail != nullptr ? soap->fault->detail : soap->fault->SOAP_ENV__Detail;
     if (detail == nullptr || detail->ns1__result == 0) {
         return result;
     }
@@ -93,7 +94,9 @@ int LocalSuccess(struct soap* soap, const std::string& session) {
     }
     header->ns1__number = ++g_headerNumber;
     header->ns1__session = session;
-    if (header->ns1__accessClass.empty()) {
+    // As the server does: the access class stays while there is a session; logging off gives up
+    // exclusive access.
+    if (header->ns1__accessClass.empty() || session.empty()) {
         header->ns1__accessClass = product::kSharedClass;
     }
     soap->fault = nullptr;
@@ -108,9 +111,9 @@ int LocalFault(struct soap* soap, const CStoreFault& storeFault) {
     if (soap->fault == nullptr || detail == nullptr) {
         return soap->error = SOAP_EOM;
     }
-    soap->fault->faultcode = soap_strdup(
-        soap, storeFault.m_result == product::kResultServerFault ? "SOAP-ENV:Server"
-                                                                 : product::kRejectedFaultCode);
+    soap->fault->faultcode = soap_strdup(soap, storeFault.m_result == product::kResultServerFault
+                                                   ? "SOAP-ENV:Server"
+                                                   : product::kRejectedFaultCode);
     soap->fault->faultstring = soap_strdup(soap, storeFault.m_faultString.c_str());
     detail->ns1__errorNumber = storeFault.m_errorNumber;
     detail->ns1__message = storeFault.m_message;
@@ -121,10 +124,7 @@ int LocalFault(struct soap* soap, const CStoreFault& storeFault) {
     return soap->error = storeFault.m_result;
 }
 
-}  // namespace
-
-bool Mxh_Init(const wchar_t* installDir, bool /*reserved*/) {
-    Mxh_Fini();
+bool InitLibrary(const wchar_t* installDir) {
     if (installDir == nullptr || *installDir == L'\0') {
         return false;
     }
@@ -132,16 +132,16 @@ bool Mxh_Init(const wchar_t* installDir, bool /*reserved*/) {
     if (!std::filesystem::is_directory(ToPath(installDir), ec)) {
         return false;
     }
-    std::wstring iniPath =
-        platform::AppendPath(installDir, platform::NativeRelativePath(L"Environment\\Config\\MxHelper.ini"));
+    std::wstring iniPath = platform::AppendPath(
+        installDir, platform::NativeRelativePath(L"Environment\\Config\\MxHelper.ini"));
     std::string endpoint;
-    if (std::filesystem::exists(ToPath(iniPath), ec)) {
-        std::ifstream in(ToPath(iniPath), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.is_open() || in.bad()) {
-            CMxhLogger::GetInstance()->Write(L"cannot read " + iniPath);
-            return false;
-        }
+    std::string text = ReadFileText(ToPath(iniPath), ec);
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        CMxhLogger::GetInstance()->Write(L"cannot read " + iniPath + L": " +
+                                         platform::LocaleToWide(ec.message()));
+        return false;
+    }
+    if (!ec) {
         endpoint = FindIniValue(text, "Server", "Endpoint").value_or(std::string());
     }
 
@@ -158,6 +158,30 @@ bool Mxh_Init(const wchar_t* installDir, bool /*reserved*/) {
     g_state.endpoint = std::move(endpoint);
     g_state.store = std::move(store);
     return true;
+}
+
+// The operations are called like C functions: no exception leaves them. Running out of memory
+// gives SOAP_EOM, anything else SOAP_ERR.
+template <typename Body>
+int Guarded(struct soap* soap, Body&& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return soap->error = SOAP_EOM;
+    } catch (...) {
+        return soap->error = SOAP_ERR;
+    }
+}
+
+}  // namespace
+
+bool Mxh_Init(const wchar_t* installDir, bool /*reserved*/) {
+    Mxh_Fini();
+    try {
+        return InitLibrary(installDir);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 void Mxh_Fini() {
@@ -194,17 +218,19 @@ int ns1__Login(struct soap* soap, char* account, char* password,
     }
     if (!target.endpoint.empty()) {
         ns1__LoginResponse ignored;
-        return RemoteResult(soap, soap_call_ns1__Login(soap, target.endpoint.c_str(), nullptr,
-                                                       account, password,
-                                                       response != nullptr ? response : &ignored));
+        return RemoteResult(
+            soap, soap_call_ns1__Login(soap, target.endpoint.c_str(), nullptr, account, password,
+                                       response != nullptr ? response : &ignored));
     }
-    std::string session;
-    CStoreFault fault;
-    if (target.store->Login(account != nullptr ? account : "",
-                            password != nullptr ? password : "", &session, &fault) != 0) {
-        return LocalFault(soap, fault);
-    }
-    return LocalSuccess(soap, session);
+    return Guarded(soap, [&] {
+        std::string session;
+        CStoreFault fault;
+        if (target.store->Login(account != nullptr ? account : "",
+                                password != nullptr ? password : "", &session, &fault) != 0) {
+            return LocalFault(soap, fault);
+        }
+        return LocalSuccess(soap, session);
+    });
 }
 
 int ns1__GetAppConfig(struct soap* soap, wchar_t* section, ns1__Config* config) {
@@ -218,23 +244,25 @@ int ns1__GetAppConfig(struct soap* soap, wchar_t* section, ns1__Config* config) 
             soap, soap_call_ns1__GetAppConfig(soap, target.endpoint.c_str(), nullptr, section,
                                               config != nullptr ? config : &ignored));
     }
-    std::vector<SectionItem> items;
-    CStoreFault fault;
-    if (target.store->GetAppConfig(RequestSession(soap), section != nullptr ? section : L"",
-                                   &items, &fault) != 0) {
-        return LocalFault(soap, fault);
-    }
-    if (config != nullptr) {
-        config->item.clear();
-        config->item.reserve(items.size());
-        for (SectionItem& item : items) {
-            ns1__ConfigItem configItem;
-            configItem.name = std::move(item.first);
-            configItem.value = std::move(item.second);
-            config->item.push_back(std::move(configItem));
+    return Guarded(soap, [&] {
+        std::vector<SectionItem> items;
+        CStoreFault fault;
+        if (target.store->GetAppConfig(RequestSession(soap), section != nullptr ? section : L"",
+                                       &items, &fault) != 0) {
+            return LocalFault(soap, fault);
         }
-    }
-    return LocalSuccess(soap, RequestSession(soap));
+        if (config != nullptr) {
+            config->item.clear();
+            config->item.reserve(items.size());
+            for (SectionItem& item : items) {
+                ns1__ConfigItem configItem;
+                configItem.name = std::move(item.first);
+                configItem.value = std::move(item.second);
+                config->item.push_back(std::move(configItem));
+            }
+        }
+        return LocalSuccess(soap, RequestSession(soap));
+    });
 }
 
 int ns1__Logoff(struct soap* soap, struct ns1__LogoffResponse* response) {
@@ -244,13 +272,14 @@ int ns1__Logoff(struct soap* soap, struct ns1__LogoffResponse* response) {
     }
     if (!target.endpoint.empty()) {
         ns1__LogoffResponse ignored;
-        return RemoteResult(soap,
-                            soap_call_ns1__Logoff(soap, target.endpoint.c_str(), nullptr,
-                                                  response != nullptr ? response : &ignored));
+        return RemoteResult(soap, soap_call_ns1__Logoff(soap, target.endpoint.c_str(), nullptr,
+                                                        response != nullptr ? response : &ignored));
     }
-    CStoreFault fault;
-    if (target.store->Logoff(RequestSession(soap), &fault) != 0) {
-        return LocalFault(soap, fault);
-    }
-    return LocalSuccess(soap, std::string());
+    return Guarded(soap, [&] {
+        CStoreFault fault;
+        if (target.store->Logoff(RequestSession(soap), &fault) != 0) {
+            return LocalFault(soap, fault);
+        }
+        return LocalSuccess(soap, std::string());
+    });
 }

@@ -66,7 +66,7 @@ CProductServer::CProductServer(std::filesystem::path root) : m_store(std::move(r
     if (m_soap != nullptr) {
         soap_set_mode(m_soap, SOAP_C_UTFSTRING);
         m_soap->user = this;
-        m_soap->accept_timeout = -200000;  // 200 ms, to look at the stop flag
+        m_soap->accept_timeout = -50000;  // 50 ms, to look at the stop flag
         m_soap->recv_timeout = 10;
         m_soap->send_timeout = 10;
         m_soap->bind_flags = SO_REUSEADDR;
@@ -153,8 +153,8 @@ int CProductServer::Fail(struct soap* soap, const std::string& operation, int re
         return SOAP_OK;
     }
     Log(operation + " result=" + std::to_string(result) + " injected");
-    const char* code = result == 1   ? "SOAP-ENV:Client"
-                       : result == 2 ? "SOAP-ENV:Server"
+    const char* code = result == 1    ? "SOAP-ENV:Client"
+                       : result == 2  ? "SOAP-ENV:Server"
                        : result == 12 ? product::kRejectedFaultCode
                                       : product::kResultFaultCode;
     bool carried = result != 1 && result != 2 && result != 12;
@@ -164,6 +164,8 @@ int CProductServer::Fail(struct soap* soap, const std::string& operation, int re
 }
 
 void CProductServer::Reply(struct soap* soap, const std::string& session) {
+    // The access class stays as the client asked for it while it has a session; logging off
+    // gives up exclusive access.
     SOAP_ENV__Header* header = soap->header;
     if (header == nullptr) {
         header = soap_new_SOAP_ENV__Header(soap, -1);
@@ -175,7 +177,7 @@ void CProductServer::Reply(struct soap* soap, const std::string& session) {
     }
     header->ns1__number = ++m_headerNumber;
     header->ns1__session = session;
-    if (header->ns1__accessClass.empty()) {
+    if (header->ns1__accessClass.empty() || session.empty()) {
         header->ns1__accessClass = product::kSharedClass;
     }
 }
@@ -195,10 +197,11 @@ int CProductServer::Login(struct soap* soap, const char* account, const char* pa
     int result = m_store.Login(accountText, password != nullptr ? password : "", &session, &fault);
     Log("Login account=" + Quoted(accountText) + " result=" + std::to_string(result));
     if (result != product::kResultOk) {
-        return SetFault(soap, result == product::kResultServerFault ? "SOAP-ENV:Server"
-                                                                    : product::kRejectedFaultCode,
-                        fault.m_faultString, 0, fault.m_errorNumber, fault.m_message,
-                        fault.m_source, fault.m_message2);
+        return SetFault(
+            soap,
+            result == product::kResultServerFault ? "SOAP-ENV:Server" : product::kRejectedFaultCode,
+            fault.m_faultString, 0, fault.m_errorNumber, fault.m_message, fault.m_source,
+            fault.m_message2);
     }
     Reply(soap, session);
     return SOAP_OK;
@@ -216,10 +219,11 @@ int CProductServer::GetAppConfig(struct soap* soap, const wchar_t* section, ns1_
     Log("GetAppConfig section=" + Quoted(platform::WideToUtf8(sectionText)) +
         " items=" + std::to_string(items.size()) + " result=" + std::to_string(result));
     if (result != product::kResultOk) {
-        return SetFault(soap, result == product::kResultServerFault ? "SOAP-ENV:Server"
-                                                                    : product::kRejectedFaultCode,
-                        fault.m_faultString, 0, fault.m_errorNumber, fault.m_message,
-                        fault.m_source, fault.m_message2);
+        return SetFault(
+            soap,
+            result == product::kResultServerFault ? "SOAP-ENV:Server" : product::kRejectedFaultCode,
+            fault.m_faultString, 0, fault.m_errorNumber, fault.m_message, fault.m_source,
+            fault.m_message2);
     }
     config->item.clear();
     for (SectionItem& item : items) {

@@ -37,7 +37,7 @@ class CProductServer {
     // and the port actually bound.
     int Bind(const std::string& host, int port, std::uint16_t* boundPort);
 
-    // Serves requests until `stop` becomes true (checked at least every 200 ms).
+    // Serves requests until `stop` becomes true (checked at least every 50 ms).
     void Serve(const std::atomic<bool>& stop);
 
     // The three operations, called by gSOAP's dispatcher.
