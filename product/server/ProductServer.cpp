@@ -128,7 +128,12 @@ void CProductServer::Serve(const std::atomic<bool>& stop) {
         }
         m_soap->fsend = send;
         m_soap->fshutdownsocket = shutdown;
-        soap_serve(m_soap);
+        m_logged = false;
+        int result = soap_serve(m_soap);
+        if (!m_logged) {
+            // Not one of the three operations, or not a request that could be read.
+            Log("request result=" + std::to_string(result));
+        }
         soap_destroy(m_soap);
         soap_end(m_soap);
     }
@@ -183,6 +188,7 @@ void CProductServer::Reply(struct soap* soap, const std::string& session) {
 }
 
 void CProductServer::Log(const std::string& line) {
+    m_logged = true;
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }

@@ -49,10 +49,12 @@ class CProductServer {
     std::optional<int> FailureOf(const std::string& operation) const;
     int Fail(struct soap* soap, const std::string& operation, int result);
     void Reply(struct soap* soap, const std::string& session);
-    static void Log(const std::string& line);
+    void Log(const std::string& line);
 
     CProductStore m_store;
     std::map<std::string, int> m_failures;
     struct soap* m_soap = nullptr;
     int m_headerNumber = 0;
+    // Whether the request being served has had its line.
+    bool m_logged = false;
 };

@@ -61,8 +61,10 @@ Lookup Find(const CManagerSettings& settings, const wchar_t* addr, const wchar_t
 class ManagerSettingsTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_EQ(test::EnterPrivateLoopbackNetwork(), ""); }
+    void TearDown() override { StopServer(); }
 
     void StartServer(const std::vector<std::string>& options = {}) {
+        StopServer();
         m_server = std::make_unique<test::CProductServerProcess>(m_install.Dir(), options);
         ASSERT_TRUE(m_server->Started()) << m_server->Output();
         m_install.UseServer(m_server->Endpoint());
@@ -74,6 +76,14 @@ class ManagerSettingsTest : public ::testing::Test {
         auto settings = std::make_unique<CManagerSettings>();
         EXPECT_EQ(settings->Startup(m_install.InstallDir()), expected);
         return settings;
+    }
+
+    // Every server must stop cleanly on SIGTERM, whatever it was told to do.
+    void StopServer() {
+        if (m_server) {
+            EXPECT_EQ(m_server->Stop(), 0) << m_server->Output();
+            m_server.reset();
+        }
     }
 
     test::CTestInstallation m_install;

@@ -22,10 +22,14 @@ class MxhConTest : public ::testing::Test {
         ASSERT_EQ(test::EnterPrivateLoopbackNetwork(), "");
         m_install.WriteManagerSection("NumberOfElements=1\nAddr001=192.0.2.1\n");
     }
-    void TearDown() override { Mxh_Fini(); }
+    void TearDown() override {
+        Mxh_Fini();
+        StopServer();
+    }
 
     // Starts a server with `options` and points the helper library at it.
     void StartServer(const std::vector<std::string>& options = {}) {
+        StopServer();
         m_server = std::make_unique<test::CProductServerProcess>(m_install.Dir(), options);
         ASSERT_TRUE(m_server->Started()) << m_server->Output();
         m_install.UseServer(m_server->Endpoint());
@@ -45,6 +49,14 @@ class MxhConTest : public ::testing::Test {
         }
         soap_delete(&context, nullptr);
         return result;
+    }
+
+    // Every server must stop cleanly on SIGTERM, whatever it was told to do.
+    void StopServer() {
+        if (m_server) {
+            EXPECT_EQ(m_server->Stop(), 0) << m_server->Output();
+            m_server.reset();
+        }
     }
 
     test::CTestInstallation m_install;

@@ -149,10 +149,14 @@ TEST(CRegistryTest, ValuesOfAnyTypeAreReadAsTheyAreStored) {
         std::uint32_t value;
     };
     const NumberCase numbers[] = {
-        {L"Dword", 0, 0x411},          {L"One", 0, 0x31},  // "1" and its terminator are exactly 4
-                                                           // bytes
-        {L"BigEndian", 0, 0x11040000}, {L"Long", 0x800700EAu, 7},  {L"Eight", 0x800700EAu, 7},
-        {L"Short", 0x8007000Du, 7},    {L"Empty", 0x8007000Du, 7},
+        {L"Dword", 0, 0x411},
+        {L"One", 0, 0x31},  // "1" and its terminator are exactly 4
+                            // bytes
+        {L"BigEndian", 0, 0x11040000},
+        {L"Long", 0x800700EAu, 7},
+        {L"Eight", 0x800700EAu, 7},
+        {L"Short", 0x8007000Du, 7},
+        {L"Empty", 0x8007000Du, 7},
     };
     for (const NumberCase& c : numbers) {
         std::uint32_t value = 7;
