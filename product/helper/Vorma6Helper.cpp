@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "VormaProduct.nsmap"
 #include "platform/Path.h"
 #include "platform/Text.h"
 #include "product/helper/HelperMessages.h"
@@ -212,17 +211,20 @@ std::string Mxh_GetMessageA(int number) {
 
 int ns1__Login(struct soap* soap, char* account, char* password,
                struct ns1__LoginResponse* response) {
-    Target target = CurrentTarget();
-    if (soap == nullptr || !target.ready) {
+    if (soap == nullptr) {
         return SOAP_FATAL_ERROR;
     }
-    if (!target.endpoint.empty()) {
-        ns1__LoginResponse ignored;
-        return RemoteResult(
-            soap, soap_call_ns1__Login(soap, target.endpoint.c_str(), nullptr, account, password,
-                                       response != nullptr ? response : &ignored));
-    }
     return Guarded(soap, [&] {
+        Target target = CurrentTarget();
+        if (!target.ready) {
+            return soap->error = SOAP_FATAL_ERROR;
+        }
+        if (!target.endpoint.empty()) {
+            ns1__LoginResponse ignored;
+            return RemoteResult(
+                soap, soap_call_ns1__Login(soap, target.endpoint.c_str(), nullptr, account,
+                                           password, response != nullptr ? response : &ignored));
+        }
         std::string session;
         CStoreFault fault;
         if (target.store->Login(account != nullptr ? account : "",
@@ -234,17 +236,20 @@ int ns1__Login(struct soap* soap, char* account, char* password,
 }
 
 int ns1__GetAppConfig(struct soap* soap, wchar_t* section, ns1__Config* config) {
-    Target target = CurrentTarget();
-    if (soap == nullptr || !target.ready) {
+    if (soap == nullptr) {
         return SOAP_FATAL_ERROR;
     }
-    if (!target.endpoint.empty()) {
-        ns1__Config ignored;
-        return RemoteResult(
-            soap, soap_call_ns1__GetAppConfig(soap, target.endpoint.c_str(), nullptr, section,
-                                              config != nullptr ? config : &ignored));
-    }
     return Guarded(soap, [&] {
+        Target target = CurrentTarget();
+        if (!target.ready) {
+            return soap->error = SOAP_FATAL_ERROR;
+        }
+        if (!target.endpoint.empty()) {
+            ns1__Config ignored;
+            return RemoteResult(
+                soap, soap_call_ns1__GetAppConfig(soap, target.endpoint.c_str(), nullptr, section,
+                                                  config != nullptr ? config : &ignored));
+        }
         std::vector<SectionItem> items;
         CStoreFault fault;
         if (target.store->GetAppConfig(RequestSession(soap), section != nullptr ? section : L"",
@@ -266,16 +271,20 @@ int ns1__GetAppConfig(struct soap* soap, wchar_t* section, ns1__Config* config) 
 }
 
 int ns1__Logoff(struct soap* soap, struct ns1__LogoffResponse* response) {
-    Target target = CurrentTarget();
-    if (soap == nullptr || !target.ready) {
+    if (soap == nullptr) {
         return SOAP_FATAL_ERROR;
     }
-    if (!target.endpoint.empty()) {
-        ns1__LogoffResponse ignored;
-        return RemoteResult(soap, soap_call_ns1__Logoff(soap, target.endpoint.c_str(), nullptr,
-                                                        response != nullptr ? response : &ignored));
-    }
     return Guarded(soap, [&] {
+        Target target = CurrentTarget();
+        if (!target.ready) {
+            return soap->error = SOAP_FATAL_ERROR;
+        }
+        if (!target.endpoint.empty()) {
+            ns1__LogoffResponse ignored;
+            return RemoteResult(soap,
+                                soap_call_ns1__Logoff(soap, target.endpoint.c_str(), nullptr,
+                                                      response != nullptr ? response : &ignored));
+        }
         CStoreFault fault;
         if (target.store->Logoff(RequestSession(soap), &fault) != 0) {
             return LocalFault(soap, fault);
