@@ -1,0 +1,70 @@
+#include "platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// Closes a socket descriptor when it goes out of scope.
+class CSocketHandle {
+  public:
+    explicit CSocketHandle(int fd) : m_fd(fd) {}
+    ~CSocketHandle() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    CSocketHandle(const CSocketHandle&) = delete;
+    CSocketHandle& operator=(const CSocketHandle&) = delete;
+
+    int Get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+std::error_code LastError() {
+    return std::error_code(errno, std::system_category());
+}
+
+}  // namespace
+
+std::error_code TryBindUdp(AddressFamily family, std::uint16_t port) {
+    const int domain = family == AddressFamily::kIpv4 ? AF_INET : AF_INET6;
+    CSocketHandle sock(socket(domain, SOCK_DGRAM, IPPROTO_UDP));
+    if (sock.Get() < 0) {
+        return LastError();
+    }
+    int result;
+    if (family == AddressFamily::kIpv4) {
+        sockaddr_in address;
+        std::memset(&address, 0, sizeof address);
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_port = htons(port);
+        result = bind(sock.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } else {
+        const int only = 1;
+        if (setsockopt(sock.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0) {
+            return LastError();
+        }
+        sockaddr_in6 address;
+        std::memset(&address, 0, sizeof address);
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        address.sin6_port = htons(port);
+        result = bind(sock.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
+    if (result != 0) {
+        return LastError();
+    }
+    return {};
+}
+
+}  // namespace platform
