@@ -1,0 +1,325 @@
+#include "traps/SnmpApi.h"
+
+#include <net-snmp/library/large_fd_set.h>
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+#include <cstdio>
+
+#include "platform/Text.h"
+#include "traps/TrapRenderer.h"
+
+namespace {
+
+// Receive rounds wait this long for a readable socket before they give up.
+constexpr long kRoundWaitMicroseconds = 100;
+// A round reads on while datagrams are waiting, up to this many reads, so that a burst moves
+// from the socket buffers, which drop what does not fit, into the trap queue.
+constexpr int kMaxReadsPerRound = 64;
+// Receive buffer of the listening sockets unless Net-SNMP's configuration ("serverRecvBuf")
+// says otherwise; the system may grant less.
+constexpr int kServerReceiveBuffer = 1024 * 1024;
+constexpr std::size_t kEngineIdBuffer = 64;
+
+std::string ToCp932(const std::wstring& text) {
+    return platform::WideToCodePage(platform::kCodePage932, text);
+}
+
+// Overwrites text that held pass phrases before its memory is released.
+void Scrub(std::vector<char>& buffer) {
+    volatile char* p = buffer.data();
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        p[i] = 0;
+    }
+}
+
+// The USM user of an engine (hexadecimal, "0x" allowed; empty means the local engine) and name,
+// or null. Call under the library lock.
+struct usmUser* FindUser(const std::string& engineId, const std::string& name) {
+    u_char engine[kEngineIdBuffer];
+    size_t engineLength = 0;
+    if (engineId.empty()) {
+        engineLength = snmpv3_get_engineID(engine, sizeof engine);
+    } else {
+        u_char* buffer = engine;
+        size_t bufferLength = sizeof engine;
+        if (snmp_hex_to_binary(&buffer, &bufferLength, &engineLength, 0, engineId.c_str()) == 0) {
+            return nullptr;
+        }
+    }
+    if (engineLength == 0) {
+        return nullptr;
+    }
+    return usm_get_user(engine, engineLength, name.c_str());
+}
+
+// A Net-SNMP descriptor set, released when it goes out of scope.
+class CFdSet {
+  public:
+    CFdSet() { netsnmp_large_fd_set_init(&m_set, FD_SETSIZE); }
+    ~CFdSet() { netsnmp_large_fd_set_cleanup(&m_set); }
+    CFdSet(const CFdSet&) = delete;
+    CFdSet& operator=(const CFdSet&) = delete;
+
+    netsnmp_large_fd_set* Get() { return &m_set; }
+
+  private:
+    netsnmp_large_fd_set m_set;
+};
+
+}  // namespace
+
+void CSnmpApi::SessionCloser::operator()(snmp_session* session) const {
+    snmp_close(session);
+}
+
+CSnmpApi::CSnmpApi() = default;
+
+CSnmpApi::~CSnmpApi() {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    m_ipv4Session.reset();
+    m_ipv6Session.reset();
+}
+
+void CSnmpApi::SetupNetSnmp(const std::string& appName, const std::filesystem::path& snmpDir,
+                            const std::filesystem::path& logFile) {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    const std::string mibs = (snmpDir / "Mibs").string();
+    const std::string config = (snmpDir / "Config").string();
+    const std::string persistent = (snmpDir / "Tmp").string();
+    const std::string configPath = config + ENV_SEPARATOR + persistent;
+    netsnmp_setenv("MIBDIRS", mibs.c_str(), 1);
+    netsnmp_setenv("MIBS", "ALL", 1);
+    netsnmp_setenv("SNMPCONFPATH", configPath.c_str(), 1);
+    netsnmp_setenv("SNMP_PERSISTENT_DIR", persistent.c_str(), 1);
+
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SAVE_MIB_DESCRS, 1);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_REPLACE, 1);
+    netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_OID_OUTPUT_FORMAT,
+                       NETSNMP_OID_OUTPUT_SUFFIX);
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_BREAKDOWN_OIDS, 1);
+    netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SERVERRECVBUF, kServerReceiveBuffer);
+
+    init_usm_conf(appName.c_str());
+    init_snmp(appName.c_str());
+    if (!logFile.empty()) {
+        snmp_enable_filelog(logFile.string().c_str(), 0);
+    }
+}
+
+void CSnmpApi::LoadMibs(const std::filesystem::path& logFile) {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    shutdown_mib();
+    if (!logFile.empty()) {
+        snmp_enable_filelog(logFile.string().c_str(), 0);
+    }
+    init_mib();
+    snmp_disable_filelog();
+}
+
+std::string CSnmpApi::BuildCreateUserLine(const std::string& engineId, const std::string& userName,
+                                          const std::string& authPart,
+                                          const std::string& privPart) {
+    std::string line;
+    if (!engineId.empty()) {
+        line = "-e " + engineId + " ";
+    }
+    line += userName;
+    if (!authPart.empty()) {
+        line += " " + authPart;
+    }
+    if (!privPart.empty()) {
+        line += " " + privPart;
+    }
+    return line;
+}
+
+bool CSnmpApi::CreateUsmUser(const std::wstring& engineId, const std::wstring& userName,
+                             const std::wstring& authPart, const std::wstring& privPart) {
+    const std::string engine = ToCp932(engineId);
+    const std::string name = ToCp932(userName);
+    const std::string line =
+        BuildCreateUserLine(engine, name, ToCp932(authPart), ToCp932(privPart));
+    std::vector<char> buffer(line.begin(), line.end());
+    buffer.push_back('\0');
+
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    usm_parse_create_usmUser("CreateUser", buffer.data());
+    Scrub(buffer);
+    return FindUser(engine, name) != nullptr;
+}
+
+void CSnmpApi::DeleteUsmUser(const std::wstring& engineId, const std::wstring& userName) {
+    if (userName.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    struct usmUser* user = FindUser(ToCp932(engineId), ToCp932(userName));
+    if (user == nullptr) {
+        return;
+    }
+    usm_remove_user(user);
+    // Detached from the list, the record belongs to us.
+    user->next = nullptr;
+    user->prev = nullptr;
+    usm_free_user(user);
+}
+
+bool CSnmpApi::HasUsmUser(const std::wstring& engineId, const std::wstring& userName) {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    return FindUser(ToCp932(engineId), ToCp932(userName)) != nullptr;
+}
+
+CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
+    char peerName[64];
+    std::snprintf(peerName, sizeof peerName, peerFormat, static_cast<int>(m_listeningPort));
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    session.version = SNMP_DEFAULT_VERSION;
+    session.retries = SNMP_DEFAULT_RETRIES;
+    session.timeout = SNMP_DEFAULT_TIMEOUT;
+    session.peername = peerName;
+    session.local_port = m_listeningPort;
+    session.authenticator = nullptr;
+    session.callback = &CSnmpApi::ReceiveCallback;
+    session.callback_magic = this;
+    session.community_len = 0;
+    session.isAuthoritative = SNMP_SESS_UNKNOWNAUTH;
+    return SessionHandle(snmp_open(&session));
+}
+
+bool CSnmpApi::OpenListeners() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_trapQueue.clear();
+    }
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    m_listeningPort = kTrapPort;
+    // Each family on its own: a port taken on one of them must not silence the other.
+    if (!m_ipv4Session) {
+        m_ipv4Session = OpenListener("udp:0.0.0.0:%d");
+    }
+    if (!m_ipv6Session) {
+        m_ipv6Session = OpenListener("udp6:[::]:%d");
+    }
+    return m_ipv4Session && m_ipv6Session;
+}
+
+bool CSnmpApi::HasIpv4Listener() const {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    return m_ipv4Session != nullptr;
+}
+
+bool CSnmpApi::HasIpv6Listener() const {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    return m_ipv6Session != nullptr;
+}
+
+bool CSnmpApi::ReceiveRound() {
+    std::vector<std::string> texts;
+    bool ok = true;
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        m_roundTexts = &texts;
+        CFdSet readable;
+        for (int read = 0; read < kMaxReadsPerRound; ++read) {
+            int descriptors = 0;
+            int block = 0;
+            timeval timeout = {0, read == 0 ? kRoundWaitMicroseconds : 0};
+            NETSNMP_LARGE_FD_ZERO(readable.Get());
+            snmp_select_info2(&descriptors, readable.Get(), &timeout, &block);
+            const int ready = netsnmp_large_fd_set_select(descriptors, readable.Get(), nullptr,
+                                                          nullptr, &timeout);
+            if (ready > 0) {
+                snmp_read2(readable.Get());
+            } else {
+                if (ready == 0 && read == 0) {
+                    snmp_timeout();
+                }
+                ok = ready == 0 || read > 0;
+                break;
+            }
+        }
+        m_roundTexts = nullptr;
+    }
+    AppendTrapTexts(texts);
+    return ok;
+}
+
+std::wstring CSnmpApi::PopTrapText() {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_trapQueue.empty()) {
+        return {};
+    }
+    std::wstring text = std::move(m_trapQueue.front());
+    m_trapQueue.pop_front();
+    return text;
+}
+
+void CSnmpApi::ShutdownNetSnmp(const std::string& appName) {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    m_ipv4Session.reset();
+    m_ipv6Session.reset();
+    snmp_shutdown(appName.c_str());
+}
+
+int CSnmpApi::ReceiveCallback(int operation, snmp_session* session, int /*requestId*/,
+                              snmp_pdu* pdu, void* context) {
+    // Nothing may leave through Net-SNMP's C frames.
+    try {
+        if (context != nullptr) {
+            static_cast<CSnmpApi*>(context)->OnMessage(operation, session, pdu);
+        }
+    } catch (...) {
+    }
+    return 1;
+}
+
+void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
+    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
+        return;
+    }
+    // Net-SNMP hands over SNMPv3 messages that failed authentication too, flagged on the
+    // session: whatever they carry is unproven, so they are neither answered nor queued.
+    if (session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE) {
+        return;
+    }
+    // Acknowledge an inform before rendering, which may rewrite value bytes: the response
+    // carries the request's variable bindings unchanged.
+    if (pdu->command == SNMP_MSG_INFORM && session != nullptr) {
+        netsnmp_pdu* response = snmp_clone_pdu(pdu);
+        if (response != nullptr) {
+            response->command = SNMP_MSG_RESPONSE;
+            response->errstat = 0;
+            response->errindex = 0;
+            if (snmp_send(session, response) == 0) {
+                snmp_free_pdu(response);
+            }
+        }
+    }
+    std::string text = CTrapRenderer::Render(operation, session, pdu);
+    if (text.empty()) {
+        return;
+    }
+    if (m_roundTexts != nullptr) {
+        m_roundTexts->push_back(std::move(text));
+    } else {
+        std::vector<std::string> single(1, std::move(text));
+        AppendTrapTexts(single);
+    }
+}
+
+void CSnmpApi::AppendTrapTexts(std::vector<std::string>& texts) {
+    if (texts.empty()) {
+        return;
+    }
+    std::vector<std::wstring> wide;
+    wide.reserve(texts.size());
+    for (const std::string& text : texts) {
+        wide.push_back(platform::CodePageToWide(platform::kCodePage932, text));
+    }
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    for (std::wstring& text : wide) {
+        m_trapQueue.push_back(std::move(text));
+    }
+}

@@ -1,0 +1,111 @@
+// The SNMP engine: the manager's only contact with the network on the receiving side.
+//
+// CSnmpApi wraps Net-SNMP. It prepares the library (environment, print settings, USM, logging),
+// loads the MIB modules of the MIB folder, registers and removes SNMPv3 users, opens the two
+// listening UDP transports on port 162 (IPv4 and IPv6, each on its own) and performs receive
+// rounds. Every SNMPv1 trap, SNMPv2c/SNMPv3 trap and inform that a round reads is rendered
+// (CTrapRenderer) and appended, widened from code page 932, to the trap queue, from which the
+// dispatch side takes it with PopTrapText. Informs are acknowledged as they are read.
+//
+// Net-SNMP is not safe to call from several threads at once: every library call of the engine
+// runs under one library lock, so OpenListeners may run on a thread of its own while receive
+// rounds go on. The trap queue has a lock of its own, held only to append or to take; no thread
+// holds both locks at once.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct snmp_session;
+struct snmp_pdu;
+
+class CSnmpApi {
+  public:
+    static constexpr std::uint16_t kTrapPort = 162;
+
+    CSnmpApi();
+    // Closes the listening sessions that are still open.
+    ~CSnmpApi();
+    CSnmpApi(const CSnmpApi&) = delete;
+    CSnmpApi& operator=(const CSnmpApi&) = delete;
+
+    // Prepares Net-SNMP for the application `appName`: the environment variables MIBDIRS
+    // (snmpDir/Mibs), MIBS ("ALL"), SNMPCONFPATH (snmpDir/Config, then snmpDir/Tmp) and
+    // SNMP_PERSISTENT_DIR (snmpDir/Tmp), in this order; the print and MIB settings; the USM
+    // configuration handlers; init_snmp; then, when `logFile` is not empty, Net-SNMP's file
+    // logging to it, truncated.
+    void SetupNetSnmp(const std::string& appName, const std::filesystem::path& snmpDir,
+                      const std::filesystem::path& logFile);
+
+    // Loads the MIB modules again with Net-SNMP's file logging sent to `logFile` (truncated; no
+    // logging when empty), so that the parser's messages end up there, and then stops all file
+    // logging.
+    void LoadMibs(const std::filesystem::path& logFile);
+
+    // The "createUser" directive line for a user: ["-e ENGINEID "]NAME[" AUTH"][" PRIV"], where
+    // the authentication and privacy parts are "PROTOCOL PASSPHRASE" or empty.
+    static std::string BuildCreateUserLine(const std::string& engineId, const std::string& userName,
+                                           const std::string& authPart,
+                                           const std::string& privPart);
+
+    // Registers an SNMPv3 user with Net-SNMP's USM through the "createUser" directive. The texts
+    // are converted to code page 932. `authPart` and `privPart` are "PROTOCOL PASSPHRASE" (MD5 or
+    // SHA; DES or AES) or empty; an empty engine ID means the local engine. True when the user
+    // exists afterwards; a line that the library rejects is reported only through Net-SNMP's own
+    // logging.
+    bool CreateUsmUser(const std::wstring& engineId, const std::wstring& userName,
+                       const std::wstring& authPart, const std::wstring& privPart);
+
+    // Removes the user of that engine (hexadecimal text; empty means the local engine) and name
+    // from the USM. Does nothing for an empty name or an unknown user.
+    void DeleteUsmUser(const std::wstring& engineId, const std::wstring& userName);
+
+    // True when Net-SNMP's USM knows the user (engine ID as in DeleteUsmUser).
+    bool HasUsmUser(const std::wstring& engineId, const std::wstring& userName);
+
+    // Empties the trap queue and opens the IPv4 listener "udp:0.0.0.0:162" and the IPv6
+    // listener "udp6:[::]:162", each independently of the other: a family that cannot be opened
+    // (port taken, no IPv6) leaves the other one listening. True when both opened.
+    bool OpenListeners();
+    bool HasIpv4Listener() const;
+    bool HasIpv6Listener() const;
+
+    // One poll of the listening sessions: waits at most about 100 microseconds for a readable
+    // socket, reads what has arrived (rendering and queueing every notification, answering
+    // informs) and lets Net-SNMP handle its time-outs. False on an error of the wait.
+    bool ReceiveRound();
+
+    // Removes and returns the oldest trap text, or empty text when the queue is empty.
+    std::wstring PopTrapText();
+
+    // Closes the listeners and shuts Net-SNMP down (snmp_shutdown for `appName`). The engine
+    // forgets its session handles, so nothing is closed twice; afterwards only the trap queue
+    // remains usable.
+    void ShutdownNetSnmp(const std::string& appName);
+
+  private:
+    struct SessionCloser {
+        void operator()(snmp_session* session) const;
+    };
+    using SessionHandle = std::unique_ptr<snmp_session, SessionCloser>;
+
+    static int ReceiveCallback(int operation, snmp_session* session, int requestId, snmp_pdu* pdu,
+                               void* context);
+    void OnMessage(int operation, snmp_session* session, snmp_pdu* pdu);
+    SessionHandle OpenListener(const char* peerFormat);
+    void AppendTrapTexts(std::vector<std::string>& texts);
+
+    mutable std::mutex m_libraryMutex;                 // every Net-SNMP call of the engine
+    std::vector<std::string>* m_roundTexts = nullptr;  // texts rendered in the running round
+    std::uint16_t m_listeningPort = 0;
+    SessionHandle m_ipv4Session;
+    SessionHandle m_ipv6Session;
+
+    std::mutex m_queueMutex;  // the trap queue
+    std::deque<std::wstring> m_trapQueue;
+};

@@ -1,0 +1,657 @@
+// End-to-end tests of the SNMP engine against independent SNMP implementations: Net-SNMP's
+// command-line tools, pysnmp and the npm net-snmp package. Each test runs in a child process in
+// a private network namespace, so it owns UDP port 162 on its own loopback.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "tests/support/IsolatedChild.h"
+#include "traps/tests/EngineHarness.h"
+
+namespace {
+
+using namespace enginetest;
+using nlohmann::json;
+
+constexpr char kEngineA[] = "8000000001020304";
+constexpr char kEngineB[] = "80001F88044142";
+// The manager's own engine ID (set through its Net-SNMP configuration), which informs use.
+constexpr char kLocalEngine[] = "80001F8804766F726D6131";
+
+// A trap text: the header line, then one separator-led line per variable binding.
+std::string Trap(const std::string& header, const std::vector<std::string>& lines) {
+    std::string text = header + "\n";
+    for (const std::string& line : lines) {
+        text += "\t  " + line + "\n";
+    }
+    return text;
+}
+
+const std::string kUpTime4711 = "sysUpTime.0 { 1.3.6.1.2.1.1.3.0 } = Timeticks: (4711) 0:00:47.11";
+const std::string kColdStart =
+    "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: coldStart { 1.3.6.1.6.3.1.1.5.1 }";
+
+std::string ColdStart(const std::string& header) {
+    return Trap(header, {kUpTime4711, kColdStart});
+}
+
+// Runs `scenario` in a private network namespace and returns its JSON result; skips the test
+// when the prerequisites are missing.
+json RunScenario(const std::function<json()>& scenario) {
+    json result;
+    const std::string missing = MissingPrerequisite();
+    if (!missing.empty()) {
+        result["skip"] = missing;
+        return result;
+    }
+    test::ChildResult child = test::RunIsolated(true, [&] { return scenario().dump(); });
+    if (child.skipped) {
+        result["skip"] = child.output;
+        return result;
+    }
+    if (!child.completed) {
+        result["failure"] = child.output;
+        return result;
+    }
+    return json::parse(child.output);
+}
+
+#define RUN_SCENARIO(result, ...)                          \
+    json result = RunScenario(__VA_ARGS__);                \
+    if (result.contains("skip")) {                         \
+        GTEST_SKIP() << result["skip"].get<std::string>(); \
+    }                                                      \
+    ASSERT_FALSE(result.contains("failure")) << result["failure"].get<std::string>()
+
+std::vector<std::string> NetSnmpV2cTrap(const std::vector<std::string>& varbinds,
+                                        const std::string& target = "127.0.0.1:162") {
+    std::vector<std::string> args{
+        "-v", "2c", "-c", "public", target, "4711", "1.3.6.1.6.3.1.1.5.1"};
+    args.insert(args.end(), varbinds.begin(), varbinds.end());
+    return args;
+}
+
+TEST(SnmpEngineTest, V1TrapsFromNetSnmpAndNode) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        json out;
+        CPeer* coldStart =
+            peers.NetSnmp("snmptrap", {"-v", "1", "-c", "public", "127.0.0.1:162", "1.3.6.1.4.1.9",
+                                       "192.0.2.7", "0", "0", "4711"});
+        out["coldStart"] = engine.Receive({coldStart}, 1);
+        CPeer* specific = peers.NetSnmp(
+            "snmptrap", {"-v", "1", "-c", "public", "127.0.0.1:162", "1.3.6.1.4.1.9", "192.0.2.7",
+                         "6", "3", "4711", "1.3.6.1.2.1.2.2.1.1.3", "i", "3"});
+        out["specific"] = engine.Receive({specific}, 1);
+        // net-snmp (npm) sends an OID's last sub-identifier as the specific number and the rest,
+        // here ending in 0, as the enterprise.
+        CPeer* node = peers.NodeNetSnmp({{"version", "1"},
+                                         {"community", "traps"},
+                                         {"notifications",
+                                          {{{"kind", "trap"},
+                                            {"oid", "1.3.6.1.4.1.9.0.3"},
+                                            {"agentAddr", "192.0.2.8"},
+                                            {"upTime", 8640000}}}}});
+        out["node"] = engine.Receive({node}, 1);
+        out["peers"] = PeerReport(peers);
+        return out;
+    });
+    const std::string uptime4711 =
+        "sysUpTimeInstance { UnknowOID } = Timeticks: (4711) 0 days, 00:00:47.11";
+    EXPECT_EQ(result["coldStart"],
+              json::array({Trap("192.0.2.7\t  public\t  V1", {uptime4711, kColdStart})}));
+    const std::string specificTrap =
+        "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: enterprises.9.0.3 { 1.3.6.1.4.1.9.0.3 }";
+    EXPECT_EQ(result["specific"],
+              json::array({Trap("192.0.2.7\t  public\t  V1",
+                                {uptime4711, specificTrap,
+                                 "ifIndex.3 { 1.3.6.1.2.1.2.2.1.1.3 } = INTEGER: 3"})}));
+    EXPECT_EQ(result["node"],
+              json::array({Trap("192.0.2.8\t  traps\t  V1",
+                                {"sysUpTimeInstance { UnknowOID } = Timeticks: (8640000) 1 days, "
+                                 "00:00:00.00",
+                                 specificTrap})}))
+        << result["peers"].dump();
+}
+
+TEST(SnmpEngineTest, V2cTrapsWithEveryCommonTypeFromNetSnmpAndPysnmp) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        json out;
+        CPeer* example = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
+        out["example"] = engine.Receive({example}, 1);
+        const json varbinds = {
+            {"1.3.6.1.2.1.2.2.1.1.3", "i", "3"},
+            {"1.3.6.1.2.1.2.2.1.7.3", "i", "1"},
+            {"1.3.6.1.2.1.2.2.1.5.3", "u", "100000000"},
+            {"1.3.6.1.2.1.2.2.1.10.3", "c", "4294967295"},
+            {"1.3.6.1.2.1.31.1.1.1.6.3", "C", "12345678901234"},
+            {"1.3.6.1.2.1.2.2.1.9.3", "t", "8640000"},
+            {"1.3.6.1.2.1.1.1.0", "s", "Linux box"},
+            {"1.3.6.1.2.1.1.2.0", "o", "1.3.6.1.4.1.8072.3.2.10"},
+            {"1.3.6.1.2.1.4.20.1.1.10.1.2.3", "a", "10.1.2.3"},
+            {"1.3.6.1.4.1.12345.1.2.3", "i", "-5"},
+        };
+        std::vector<std::string> args;
+        for (const json& varbind : varbinds) {
+            for (const json& part : varbind) {
+                args.push_back(part.get<std::string>());
+            }
+        }
+        CPeer* netSnmp = peers.NetSnmp("snmptrap", NetSnmpV2cTrap(args));
+        out["netsnmp"] = engine.Receive({netSnmp}, 1);
+        json pyVarbinds = {{"1.3.6.1.2.1.1.3.0", "t", "4711"},
+                           {"1.3.6.1.6.3.1.1.4.1.0", "o", "1.3.6.1.6.3.1.1.5.1"}};
+        pyVarbinds.insert(pyVarbinds.end(), varbinds.begin(), varbinds.end());
+        CPeer* pysnmp =
+            peers.PySnmp("pysnmp_send.py",
+                         {json{{"version", "2c"},
+                               {"notifications", {{{"kind", "trap"}, {"varbinds", pyVarbinds}}}}}
+                              .dump()});
+        out["pysnmp"] = engine.Receive({pysnmp}, 1);
+        std::ifstream report(installation.MibReport());
+        std::string line;
+        out["reportLines"] = json::array();
+        while (std::getline(report, line)) {
+            if (!line.empty()) {
+                out["reportLines"].push_back(line);
+            }
+        }
+        out["peers"] = PeerReport(peers);
+        return out;
+    });
+    EXPECT_EQ(result["example"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+    const std::string expected =
+        Trap("127.0.0.1\t  public\t  V2c",
+             {kUpTime4711, kColdStart, "ifIndex.3 { 1.3.6.1.2.1.2.2.1.1.3 } = INTEGER: 3",
+              "ifAdminStatus.3 { 1.3.6.1.2.1.2.2.1.7.3 } = INTEGER: up(1)",
+              "ifSpeed.3 { 1.3.6.1.2.1.2.2.1.5.3 } = Gauge32: 100000000",
+              "ifInOctets.3 { 1.3.6.1.2.1.2.2.1.10.3 } = Counter32: 4294967295",
+              "ifHCInOctets.3 { 1.3.6.1.2.1.31.1.1.1.6.3 } = Counter64: 12345678901234",
+              "ifLastChange.3 { 1.3.6.1.2.1.2.2.1.9.3 } = Timeticks: (8640000) 1 day, 0:00:00.00",
+              "sysDescr.0 { 1.3.6.1.2.1.1.1.0 } = STRING: \"Linux box\"",
+              "sysObjectID.0 { 1.3.6.1.2.1.1.2.0 } = OID: linux { 1.3.6.1.4.1.8072.3.2.10 }",
+              "ipAdEntAddr.10.1.2.3 { 1.3.6.1.2.1.4.20.1.1.10.1.2.3 } = IpAddress: 10.1.2.3",
+              "enterprises.12345.1.2.3 { 1.3.6.1.4.1.12345.1.2.3 } = INTEGER: -5"});
+    EXPECT_EQ(result["netsnmp"], json::array({expected}));
+    EXPECT_EQ(result["pysnmp"], json::array({expected})) << result["peers"].dump();
+    // The test MIB set loads without a message.
+    EXPECT_EQ(result["reportLines"], json::array());
+}
+
+TEST(SnmpEngineTest, V2cInformsAreAnsweredWithTheirRequestIdAndVariables) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        json out;
+        CPeer* snmpinform =
+            peers.NetSnmp("snmpinform", {"-v", "2c", "-c", "public", "-t", "3", "-r", "0",
+                                         "127.0.0.1:162", "4711", "1.3.6.1.6.3.1.1.5.1"});
+        out["snmpinform"] = engine.Receive({snmpinform}, 1);
+        out["snmpinformExit"] = snmpinform->ExitCode();
+        // The display-text value is rewritten in the queued text but must come back unchanged.
+        CPeer* raw = peers.PySnmp(
+            "pysnmp_raw_inform.py",
+            {"4242", "1.3.6.1.2.1.1.3.0=4711", "1.3.6.1.6.3.1.1.4.1.0=1.3.6.1.6.3.1.1.5.1",
+             "1.3.6.1.2.1.1.5.0=router-1", std::string("1.3.6.1.4.1.99999.1.2.0=ab\x01") + "c"});
+        out["raw"] = engine.Receive({raw}, 1);
+        out["rawAnswer"] = json::parse(raw->Output());
+        CPeer* node = peers.NodeNetSnmp(
+            {{"version", "2c"},
+             {"notifications",
+              {{{"kind", "inform"}, {"oid", "1.3.6.1.6.3.1.1.5.1"}, {"upTime", 4711}}}}});
+        out["node"] = engine.Receive({node}, 1);
+        out["nodeOutput"] = node->Output();
+        return out;
+    });
+    EXPECT_EQ(result["snmpinformExit"], 0);
+    EXPECT_EQ(result["snmpinform"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+
+    const json& answer = result["rawAnswer"];
+    ASSERT_FALSE(answer["received"].is_null()) << "no answer to the inform";
+    EXPECT_EQ(answer["received"]["command"], "ResponsePDU");
+    EXPECT_EQ(answer["received"]["requestId"], 4242);
+    EXPECT_EQ(answer["received"]["errorStatus"], 0);
+    EXPECT_EQ(answer["received"]["errorIndex"], 0);
+    EXPECT_EQ(answer["received"]["varbinds"], answer["sent"]["varbinds"]);
+    EXPECT_EQ(result["raw"],
+              json::array({Trap("127.0.0.1\t  public\t  V2c",
+                                {kUpTime4711, kColdStart,
+                                 "sysName.0 { 1.3.6.1.2.1.1.5.0 } = STRING: \"router-1\"",
+                                 "vormaTestDisplayText.0 { 1.3.6.1.4.1.99999.1.2.0 } = STRING: "
+                                 "ab c"})}));
+
+    EXPECT_EQ(result["nodeOutput"], "{\"error\":null}\n");
+    EXPECT_EQ(result["node"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        installation.WriteConfig("VORMA_SNMPTRAP.conf",
+                                 std::string("exactEngineID 0x") + kLocalEngine + "\n");
+        const std::wstring a = L"8000000001020304";
+        const std::wstring b = L"0x80001F88044142";
+        const std::wstring local = L"80001F8804766F726D6131";
+        CEngineUnderTest engine(installation,
+                                {{a, L"alice", L"", L"", L"", L""},
+                                 {a, L"bob", L"MD5", L"bobauth123", L"DES", L"bobpriv123"},
+                                 {a, L"frank", L"MD5", L"frankauth1", L"", L""},
+                                 {b, L"dave", L"SHA", L"daveauth12", L"AES", L"davepriv12"},
+                                 {local, L"carol", L"SHA", L"carolauth1", L"AES", L"carolpriv1"},
+                                 {local, L"erin", L"MD5", L"erinauth12", L"DES", L"erinpriv12"}});
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        auto v3 = [](const std::vector<std::string>& security) {
+            std::vector<std::string> args{"-v", "3"};
+            args.insert(args.end(), security.begin(), security.end());
+            args.insert(args.end(), {"127.0.0.1:162", "4711", "1.3.6.1.6.3.1.1.5.1"});
+            return args;
+        };
+        const std::string engineA = std::string("0x") + kEngineA;
+        const std::vector<std::string> alice{"-e", engineA, "-u", "alice", "-l", "noAuthNoPriv"};
+        json out;
+        out["usersCreated"] = engine.UsersCreated();
+        json& texts = out["texts"];
+        CPeer* peer = peers.NetSnmp("snmptrap", v3(alice));
+        texts.push_back(engine.Receive({peer}, 1));
+        peer =
+            peers.NetSnmp("snmptrap", v3({"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5",
+                                          "-A", "bobauth123", "-x", "DES", "-X", "bobpriv123"}));
+        texts.push_back(engine.Receive({peer}, 1));
+        const json tick = {{"1.3.6.1.2.1.1.3.0", "t", "4711"},
+                           {"1.3.6.1.6.3.1.1.4.1.0", "o", "1.3.6.1.6.3.1.1.5.1"}};
+        peer = peers.PySnmp("pysnmp_send.py",
+                            {json{{"version", "3"},
+                                  {"engineId", kEngineB},
+                                  {"user",
+                                   {{"name", "dave"},
+                                    {"auth", "SHA"},
+                                    {"authKey", "daveauth12"},
+                                    {"priv", "AES"},
+                                    {"privKey", "davepriv12"}}},
+                                  {"notifications", {{{"kind", "trap"}, {"varbinds", tick}}}}}
+                                 .dump()});
+        texts.push_back(engine.Receive({peer}, 1));
+        peer = peers.NodeNetSnmp(
+            {{"version", "3"},
+             {"engineId", kEngineB},
+             {"user",
+              {{"name", "dave"},
+               {"auth", "SHA"},
+               {"authKey", "daveauth12"},
+               {"priv", "AES"},
+               {"privKey", "davepriv12"}}},
+             {"notifications",
+              {{{"kind", "trap"}, {"oid", "1.3.6.1.6.3.1.1.5.1"}, {"upTime", 4711}}}}});
+        texts.push_back(engine.Receive({peer}, 1));
+        // Informs: the sender learns the manager's engine ID and uses the users of that engine.
+        CPeer* inform = peers.NetSnmp("snmpinform", {"-v",
+                                                     "3",
+                                                     "-u",
+                                                     "carol",
+                                                     "-l",
+                                                     "authPriv",
+                                                     "-a",
+                                                     "SHA",
+                                                     "-A",
+                                                     "carolauth1",
+                                                     "-x",
+                                                     "AES",
+                                                     "-X",
+                                                     "carolpriv1",
+                                                     "-t",
+                                                     "3",
+                                                     "-r",
+                                                     "0",
+                                                     "127.0.0.1:162",
+                                                     "4711",
+                                                     "1.3.6.1.6.3.1.1.5.1"});
+        texts.push_back(engine.Receive({inform}, 1));
+        out["snmpinformExit"] = inform->ExitCode();
+        CPeer* pyInform = peers.PySnmp(
+            "pysnmp_send.py", {json{{"version", "3"},
+                                    {"user",
+                                     {{"name", "erin"},
+                                      {"auth", "MD5"},
+                                      {"authKey", "erinauth12"},
+                                      {"priv", "DES"},
+                                      {"privKey", "erinpriv12"}}},
+                                    {"notifications", {{{"kind", "inform"}, {"varbinds", tick}}}}}
+                                   .dump()});
+        texts.push_back(engine.Receive({pyInform}, 1));
+        out["pysnmpInform"] = pyInform->Output();
+        // Wrong pass phrases, an unknown user and a removed user: nothing of them is queued.
+        // Each rejected message is followed by alice's trap, which arrives after it.
+        const std::vector<std::vector<std::string>> rejected{
+            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "wrongpass1"},
+            {"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "wrongpass1", "-x",
+             "DES", "-X", "bobpriv123"},
+            {"-e", engineA, "-u", "mallory", "-l", "noAuthNoPriv"},
+            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "frankauth1"},
+        };
+        for (std::size_t i = 0; i < rejected.size(); ++i) {
+            if (i == 3) {
+                engine.Api().DeleteUsmUser(a, L"frank");
+            }
+            CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i]));
+            CPeer* marker = nullptr;
+            while (!bad->Finished()) {
+                engine.Api().ReceiveRound();
+            }
+            marker = peers.NetSnmp("snmptrap", v3(alice));
+            out["rejected"].push_back(engine.Receive({marker}, 1));
+        }
+        out["peers"] = PeerReport(peers);
+        return out;
+    });
+    EXPECT_EQ(result["usersCreated"], json::array({true, true, true, true, true, true}));
+    const std::vector<std::string> names{"alice", "bob", "dave", "dave", "carol", "erin"};
+    ASSERT_EQ(result["texts"].size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(result["texts"][i],
+                  json::array({ColdStart("127.0.0.1\t  " + names[i] + "\t  V3")}))
+            << "notification " << i << "; peers: " << result["peers"].dump();
+    }
+    EXPECT_EQ(result["snmpinformExit"], 0);
+    EXPECT_EQ(result["pysnmpInform"], "{\"error\": null, \"errorStatus\": 0}\n");
+    const json aliceOnly = json::array({ColdStart("127.0.0.1\t  alice\t  V3")});
+    ASSERT_EQ(result["rejected"].size(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(result["rejected"][i], aliceOnly) << "rejected case " << i;
+    }
+}
+
+TEST(SnmpEngineTest, Ipv6SenderShowsTheBareAddress) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        json out;
+        CPeer* netSnmp = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}, "udp6:[::1]:162"));
+        out["netsnmp"] = engine.Receive({netSnmp}, 1);
+        CPeer* pysnmp = peers.PySnmp(
+            "pysnmp_send.py", {json{{"version", "2c"},
+                                    {"target", "::1"},
+                                    {"community", "v6"},
+                                    {"notifications",
+                                     {{{"kind", "trap"},
+                                       {"varbinds",
+                                        {{"1.3.6.1.2.1.1.3.0", "t", "4711"},
+                                         {"1.3.6.1.6.3.1.1.4.1.0", "o", "1.3.6.1.6.3.1.1.5.1"}}}}}}}
+                                   .dump()});
+        out["pysnmp"] = engine.Receive({pysnmp}, 1);
+        out["peers"] = PeerReport(peers);
+        return out;
+    });
+    EXPECT_EQ(result["netsnmp"], json::array({ColdStart("::1\t  public\t  V2c")}));
+    EXPECT_EQ(result["pysnmp"], json::array({ColdStart("::1\t  v6\t  V2c")}))
+        << result["peers"].dump();
+}
+
+TEST(SnmpEngineTest, OctetStringsOfJapaneseTextBinaryAndAddresses) {
+    struct Case {
+        const char* oid;
+        const char* hex;
+        const char* line;
+    };
+    const std::vector<Case> cases{
+        // 日本語 in UTF-8, Shift-JIS and EUC-JP
+        {"1.3.6.1.4.1.99999.1.5.0", "E697A5E69CACE8AA9E",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: 日本語"},
+        {"1.3.6.1.4.1.99999.1.5.0", "93FA967B8CEA",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: 日本語"},
+        {"1.3.6.1.4.1.99999.1.5.0", "C6FCCBDCB8EC",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: 日本語"},
+        // 監視OK, and half-width katakana, in UTF-8
+        {"1.3.6.1.4.1.99999.1.5.0", "E79BA3E8A696204F4B",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: 監視 OK"},
+        {"1.3.6.1.4.1.99999.1.5.0", "EFBDB1EFBDB2EFBDB3",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: ｱｲｳ"},
+        // "abc" and 0x01: not text
+        {"1.3.6.1.4.1.99999.1.5.0", "61626301",
+         "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = Hex-STRING: 61 62 63 01 "},
+        {"1.3.6.1.4.1.99999.1.1.0", "C0A80101",
+         "vormaTestAddress.0 { 1.3.6.1.4.1.99999.1.1.0 } = InetAddressIPv4: 192.168.1.1"},
+        {"1.3.6.1.4.1.99999.1.1.0", "20010DB8000000000000FF0000420001",
+         "vormaTestAddress.0 { 1.3.6.1.4.1.99999.1.1.0 } = InetAddressIPv6: "
+         "2001:0db8:0000:0000:0000:ff00:0042:0001"},
+        // 5 bytes are no address; the convention is not a display one, so they stay bytes
+        {"1.3.6.1.4.1.99999.1.1.0", "C0A8010101",
+         "vormaTestAddress.0 { 1.3.6.1.4.1.99999.1.1.0 } = Hex-STRING: C0 A8 01 01 01 "},
+        {"1.3.6.1.4.1.99999.1.2.0", "61620163",
+         "vormaTestDisplayText.0 { 1.3.6.1.4.1.99999.1.2.0 } = STRING: ab c"},
+        {"1.3.6.1.4.1.99999.1.4.0", "E697A5",
+         "vormaTestSerial.0 { 1.3.6.1.4.1.99999.1.4.0 } = Hex-STRING: E6 97 A5 "},
+    };
+    RUN_SCENARIO(result, [&] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        std::vector<std::string> args;
+        for (const Case& c : cases) {
+            args.insert(args.end(), {c.oid, "x", c.hex});
+        }
+        CPeer* peer = peers.NetSnmp("snmptrap", NetSnmpV2cTrap(args));
+        return json{{"texts", engine.Receive({peer}, 1)}, {"peers", PeerReport(peers)}};
+    });
+    std::vector<std::string> lines{kUpTime4711, kColdStart};
+    for (const Case& c : cases) {
+        lines.push_back(c.line);
+    }
+    EXPECT_EQ(result["texts"], json::array({Trap("127.0.0.1\t  public\t  V2c", lines)}))
+        << result["peers"].dump();
+}
+
+TEST(SnmpEngineTest, GetRequestOnTheTrapPortQueuesNothing) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        CPeer* get = peers.NetSnmp("snmpget", {"-v", "2c", "-c", "public", "-t", "0.3", "-r", "0",
+                                               "127.0.0.1:162", "1.3.6.1.2.1.1.5.0"});
+        while (!get->Finished()) {
+            engine.Api().ReceiveRound();
+        }
+        CPeer* trap = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
+        json out{{"texts", engine.Receive({trap}, 1)}, {"getExit", get->ExitCode()}};
+        return out;
+    });
+    EXPECT_NE(result["getExit"], 0) << "the get request was answered";
+    EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+// Occupies a UDP port on one family the way another program would.
+class CPortBlocker {
+  public:
+    CPortBlocker(int family, std::uint16_t port) : m_fd(socket(family, SOCK_DGRAM, 0)) {
+        int result = -1;
+        if (family == AF_INET) {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(port);
+            result = bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        } else {
+            const int only = 1;
+            setsockopt(m_fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+            sockaddr_in6 address{};
+            address.sin6_family = AF_INET6;
+            address.sin6_port = htons(port);
+            result = bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        m_bound = result == 0;
+    }
+    ~CPortBlocker() { close(m_fd); }
+    bool Bound() const { return m_bound; }
+
+  private:
+    int m_fd;
+    bool m_bound = false;
+};
+
+TEST(SnmpEngineTest, EachFamilyListensWhenTheOtherPortIsTaken) {
+    struct Case {
+        int blockedFamily;
+        const char* target;
+        const char* header;
+    };
+    for (const Case& c : {Case{AF_INET, "udp6:[::1]:162", "::1\t  public\t  V2c"},
+                          Case{AF_INET6, "127.0.0.1:162", "127.0.0.1\t  public\t  V2c"}}) {
+        RUN_SCENARIO(result, [&] {
+            CTestInstallation installation;
+            CPortBlocker blocker(c.blockedFamily, 162);
+            CEngineUnderTest engine(installation);
+            json out{{"blocked", blocker.Bound()}, {"both", engine.Api().OpenListeners()}};
+            out["ipv4"] = engine.Api().HasIpv4Listener();
+            out["ipv6"] = engine.Api().HasIpv6Listener();
+            CPeers peers(installation);
+            CPeer* trap = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}, c.target));
+            out["texts"] = engine.Receive({trap}, 1);
+            return out;
+        });
+        SCOPED_TRACE(c.target);
+        ASSERT_EQ(result["blocked"], true);
+        EXPECT_EQ(result["both"], false);
+        EXPECT_EQ(result["ipv4"], c.blockedFamily != AF_INET);
+        EXPECT_EQ(result["ipv6"], c.blockedFamily != AF_INET6);
+        EXPECT_EQ(result["texts"], json::array({ColdStart(c.header)}));
+    }
+}
+
+TEST(SnmpEngineTest, ListenersOpenedDuringReceiveRounds) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        std::atomic<bool> opened{false};
+        std::thread listener([&] {
+            engine.Api().OpenListeners();
+            opened = true;
+        });
+        while (!opened) {
+            engine.Api().ReceiveRound();
+        }
+        listener.join();
+        CPeers peers(installation);
+        CPeer* trap = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
+        return json{{"texts", engine.Receive({trap}, 1)}};
+    });
+    EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+constexpr int kTraps = 1000;
+constexpr int kInformEvery = 50;
+
+TEST(SnmpEngineTest, BurstKeepsTheOrderOfArrival) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        CPeer* node = peers.NodeNetSnmp(
+            {{"version", "2c"}, {"burst", {{"count", kTraps}, {"informEvery", kInformEvery}}}});
+        std::vector<std::string> texts = engine.Receive({node}, kTraps + kTraps / kInformEvery);
+        // Keep the result small: the value of each text's last line.
+        const std::regex value("STRING: \"(\\w+)\"\n$");
+        json values = json::array();
+        std::smatch match;
+        for (const std::string& text : texts) {
+            values.push_back(std::regex_search(text, match, value) ? match[1].str() : text);
+        }
+        return json{{"values", values},
+                    {"sample", texts.empty() ? "" : texts.front()},
+                    {"peer", node->Output()}};
+    });
+    json expected = json::array();
+    for (int i = 0; i < kTraps; ++i) {
+        expected.push_back("n" + std::to_string(i));
+        if ((i + 1) % kInformEvery == 0) {
+            expected.push_back("barrier" + std::to_string(i));
+        }
+    }
+    EXPECT_EQ(result["peer"], "{\"error\":null}\n");
+    EXPECT_EQ(result["values"], expected);
+    EXPECT_EQ(result["sample"],
+              Trap("127.0.0.1\t  public\t  V2c",
+                   {"sysUpTime.0 { 1.3.6.1.2.1.1.3.0 } = Timeticks: (100) 0:00:01.00",
+                    "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: vormaTestEvent { "
+                    "1.3.6.1.4.1.99999.0.1 }",
+                    "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: \"n0\""}));
+}
+
+TEST(SnmpEngineTest, UsersAreCreatedAndRemoved) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        CSnmpApi& api = engine.Api();
+        json out;
+        out["created"] =
+            api.CreateUsmUser(L"0x8000000001020304", L"bob", L"SHA bobauth123", L"AES bobpriv123");
+        out["sameEngineOtherSpelling"] = api.HasUsmUser(L"8000000001020304", L"bob");
+        out["otherEngine"] = api.HasUsmUser(L"8000000001020305", L"bob");
+        out["local"] = api.CreateUsmUser(L"", L"carol", L"", L"");
+        out["localFound"] = api.HasUsmUser(L"", L"carol");
+        out["badProtocol"] = api.CreateUsmUser(L"8000000001020304", L"dave", L"XYZ dave12345", L"");
+        out["shortPassphrase"] = api.CreateUsmUser(L"8000000001020304", L"erin", L"MD5 short", L"");
+        api.DeleteUsmUser(L"8000000001020304", L"");
+        api.DeleteUsmUser(L"8000000001020304", L"nobody");
+        out["afterNoOps"] = api.HasUsmUser(L"8000000001020304", L"bob");
+        api.DeleteUsmUser(L"8000000001020304", L"bob");
+        out["afterDelete"] = api.HasUsmUser(L"8000000001020304", L"bob");
+        api.DeleteUsmUser(L"", L"carol");
+        out["localAfterDelete"] = api.HasUsmUser(L"", L"carol");
+        out["emptyQueue"] = api.PopTrapText().empty();
+        return out;
+    });
+    EXPECT_EQ(result["created"], true);
+    EXPECT_EQ(result["sameEngineOtherSpelling"], true);
+    EXPECT_EQ(result["otherEngine"], false);
+    EXPECT_EQ(result["local"], true);
+    EXPECT_EQ(result["localFound"], true);
+    EXPECT_EQ(result["badProtocol"], false);
+    EXPECT_EQ(result["shortPassphrase"], false);
+    EXPECT_EQ(result["afterNoOps"], true);
+    EXPECT_EQ(result["afterDelete"], false);
+    EXPECT_EQ(result["localAfterDelete"], false);
+    EXPECT_EQ(result["emptyQueue"], true);
+}
+
+TEST(SnmpEngineTest, ShutdownLeavesNothingToCloseTwice) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        auto api = std::make_unique<CSnmpApi>();
+        api->SetupNetSnmp(kAppName, installation.SnmpDir(), installation.MibReport());
+        json out{{"opened", api->OpenListeners()}};
+        api->ShutdownNetSnmp(kAppName);
+        out["ipv4"] = api->HasIpv4Listener();
+        out["ipv6"] = api->HasIpv6Listener();
+        api.reset();  // the destructor finds no session left
+        // The port is free again.
+        CPortBlocker v4(AF_INET, 162);
+        CPortBlocker v6(AF_INET6, 162);
+        out["freed"] = v4.Bound() && v6.Bound();
+        return out;
+    });
+    EXPECT_EQ(result["opened"], true);
+    EXPECT_EQ(result["ipv4"], false);
+    EXPECT_EQ(result["ipv6"], false);
+    EXPECT_EQ(result["freed"], true);
+}
+
+}  // namespace
