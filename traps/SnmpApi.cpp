@@ -1,8 +1,9 @@
 #include "traps/SnmpApi.h"
 
-#include <net-snmp/library/large_fd_set.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+
+#include <net-snmp/library/large_fd_set.h>
 
 #include <cstdio>
 

@@ -173,8 +173,8 @@ class CPeers {
         return Start(argv, {});
     }
     // The npm net-snmp package through node.
-    CPeer* NodeNetSnmp(const nlohmann::json& spec) {
-        return Start({NodePath(), (TestDir() / "peers" / "netsnmp_send.js").string(), spec.dump()},
+    CPeer* NodeNetSnmp(const nlohmann::json& job) {
+        return Start({NodePath(), (TestDir() / "peers" / "netsnmp_send.js").string(), job.dump()},
                      {{"NODE_PATH", (DepsDir() / "node_modules").string()}});
     }
 

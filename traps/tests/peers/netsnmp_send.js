@@ -36,17 +36,17 @@ function varbindsOf(list) {
     }));
 }
 
-function openSession(spec) {
+function openSession(job) {
     const options = {
-        port: spec.port || 162,
-        trapPort: spec.port || 162,
-        transport: (spec.target || "").includes(":") ? "udp6" : "udp4",
+        port: job.port || 162,
+        trapPort: job.port || 162,
+        transport: (job.target || "").includes(":") ? "udp6" : "udp4",
         retries: 0,
         timeout: 3000,
     };
-    const target = spec.target || "127.0.0.1";
-    if (spec.version === "3") {
-        const user = spec.user;
+    const target = job.target || "127.0.0.1";
+    if (job.version === "3") {
+        const user = job.user;
         const level = user.priv ? snmp.SecurityLevel.authPriv
                     : user.auth ? snmp.SecurityLevel.authNoPriv
                                 : snmp.SecurityLevel.noAuthNoPriv;
@@ -59,13 +59,13 @@ function openSession(spec) {
             v3user.privProtocol = user.priv === "DES" ? snmp.PrivProtocols.des : snmp.PrivProtocols.aes;
             v3user.privKey = user.privKey;
         }
-        if (spec.engineId) {
-            options.engineID = spec.engineId;
+        if (job.engineId) {
+            options.engineID = job.engineId;
         }
         return snmp.createV3Session(target, v3user, options);
     }
-    options.version = spec.version === "1" ? snmp.Version1 : snmp.Version2c;
-    return snmp.createSession(target, spec.community || "public", options);
+    options.version = job.version === "1" ? snmp.Version1 : snmp.Version2c;
+    return snmp.createSession(target, job.community || "public", options);
 }
 
 function send(session, notification) {
@@ -88,14 +88,14 @@ function send(session, notification) {
 }
 
 async function main() {
-    const spec = JSON.parse(process.argv[2]);
-    const session = openSession(spec);
-    for (const notification of spec.notifications || []) {
+    const job = JSON.parse(process.argv[2]);
+    const session = openSession(job);
+    for (const notification of job.notifications || []) {
         console.log(JSON.stringify({ error: await send(session, notification) }));
     }
-    if (spec.burst) {
+    if (job.burst) {
         const errors = [];
-        for (let i = 0; i < spec.burst.count; ++i) {
+        for (let i = 0; i < job.burst.count; ++i) {
             const error = await send(session, {
                 kind: "trap", oid: "1.3.6.1.4.1.99999.0.1", upTime: 100 + i,
                 varbinds: [["1.3.6.1.4.1.99999.1.5.0", "s", "n" + i]],
@@ -103,7 +103,7 @@ async function main() {
             if (error) {
                 errors.push(error);
             }
-            if ((i + 1) % spec.burst.informEvery === 0) {
+            if ((i + 1) % job.burst.informEvery === 0) {
                 const informError = await send(session, {
                     kind: "inform", oid: "1.3.6.1.4.1.99999.0.1", upTime: 100 + i,
                     varbinds: [["1.3.6.1.4.1.99999.1.5.0", "s", "barrier" + i]],

@@ -36,25 +36,25 @@ PRIV = {None: usmNoPrivProtocol, 'DES': usmDESPrivProtocol, 'AES': usmAesCfb128P
 
 
 def main():
-    spec = json.loads(sys.argv[1])
-    if spec.get('engineId'):
-        engine = SnmpEngine(OctetString(hexValue=spec['engineId']))
+    job = json.loads(sys.argv[1])
+    if job.get('engineId'):
+        engine = SnmpEngine(OctetString(hexValue=job['engineId']))
     else:
         engine = SnmpEngine()
-    if spec['version'] == '3':
-        user = spec['user']
+    if job['version'] == '3':
+        user = job['user']
         auth = UsmUserData(user['name'], authKey=user.get('authKey'), privKey=user.get('privKey'),
                            authProtocol=AUTH[user.get('auth')],
                            privProtocol=PRIV[user.get('priv')])
     else:
-        auth = CommunityData(spec.get('community', 'public'),
-                             mpModel=0 if spec['version'] == '1' else 1)
-    address = (spec.get('target', '127.0.0.1'), spec.get('port', 162))
+        auth = CommunityData(job.get('community', 'public'),
+                             mpModel=0 if job['version'] == '1' else 1)
+    address = (job.get('target', '127.0.0.1'), job.get('port', 162))
     if ':' in address[0]:
         target = Udp6TransportTarget(address, timeout=3, retries=0)
     else:
         target = UdpTransportTarget(address, timeout=3, retries=0)
-    for notification in spec['notifications']:
+    for notification in job['notifications']:
         varbinds = [ObjectType(ObjectIdentity(oid), TYPES[kind](value))
                     for oid, kind, value in notification['varbinds']]
         error, status, _, _ = next(sendNotification(engine, auth, target, ContextData(),
