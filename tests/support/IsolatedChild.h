@@ -68,7 +68,7 @@ inline bool WriteAll(int fd, const std::string& text) {
 inline ChildResult RunIsolated(bool privateNetwork, const std::function<std::string()>& body) {
     ChildResult result;
     int channel[2];
-    if (pipe(channel) != 0) {
+    if (pipe2(channel, O_CLOEXEC) != 0) {
         result.output = "pipe failed";
         return result;
     }
