@@ -1,0 +1,13 @@
+// The service main and its control handler: they own the manager scheduler for the life of the
+// service and report the service's states.
+#pragma once
+
+#include <cstdint>
+
+// Started by the service control dispatcher. Returns when the scheduler has stopped.
+void ServiceMain();
+
+// Runs on the dispatcher's thread: stop and shutdown request the stop, interrogate re-reports
+// the current status. Always 0.
+std::uint32_t ServiceControlHandler(std::uint32_t control, std::uint32_t eventType, void* eventData,
+                                    void* context);

@@ -1,0 +1,339 @@
+#include "traps/VormaSNMPManageScheduler.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "common/LogWriter.h"
+#include "platform/Path.h"
+#include "platform/Socket.h"
+#include "platform/SystemError.h"
+#include "platform/Text.h"
+#include "product/RegistryRoot.h"
+#include "service/EventLogReporter.h"
+#include "settings/FilterList.h"
+#include "settings/SnmpV3Settings.h"
+#include "traps/ListEvaluation.h"
+
+namespace {
+
+constexpr char kAppName[] = "VORMA_SNMPTRAP";
+constexpr std::uint16_t kTrapPort = 162;
+constexpr unsigned kFilterLogFilesKept = 5;
+
+// A file below the SNMP data folder: `relative` is written with backslashes.
+std::wstring DataFile(const std::wstring& snmpDir, const wchar_t* relative) {
+    return platform::AppendPath(snmpDir, platform::NativeRelativePath(relative));
+}
+
+std::filesystem::path NativePath(const std::wstring& path) {
+    return std::filesystem::path(platform::WideToLocale(path));
+}
+
+// The three fields of a trap text's header line: address, community (user name for SNMPv3)
+// and version, each separator being a TAB and two more characters.
+struct TrapHeader {
+    std::wstring address;
+    std::wstring community;
+    std::wstring version;
+};
+
+TrapHeader SplitHeader(const std::wstring& text) {
+    TrapHeader header;
+    std::size_t lf = text.find(L'\n');
+    std::wstring rest = lf == std::wstring::npos ? std::wstring() : text.substr(0, lf);
+    auto takeField = [&rest]() {
+        std::size_t tab = rest.find(L'\t');
+        std::wstring field = rest.substr(0, tab);
+        rest = tab == std::wstring::npos || tab + 3 >= rest.size() ? std::wstring()
+                                                                   : rest.substr(tab + 3);
+        return field;
+    };
+    header.address = takeField();
+    header.community = takeField();
+    header.version = rest.substr(0, rest.find(L'\t'));
+    return header;
+}
+
+}  // namespace
+
+CVormaSNMPManageScheduler::CVormaSNMPManageScheduler() = default;
+
+CVormaSNMPManageScheduler::~CVormaSNMPManageScheduler() {
+    if (m_runThread.joinable()) {
+        m_runThread.join();
+    }
+    m_settings.Shutdown();
+}
+
+void CVormaSNMPManageScheduler::Start() {
+    m_runThread = std::thread([this] { Run(); });
+}
+
+void CVormaSNMPManageScheduler::SetStopping(int value) {
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    m_stopping = value;
+}
+
+int CVormaSNMPManageScheduler::IsStopping() {
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    return m_stopping;
+}
+
+long CVormaSNMPManageScheduler::Run() {
+    // The process locale was set from the system's by the program entry; the filter log and the
+    // settings files follow it.
+    ReportToEventLog(MSG_SERVICE_STARTED, kEventInformation);
+
+    std::wstring installDir;
+    std::wstring snmpDir;
+    bool started = false;
+    try {
+        CRegistryRoot registry;
+        registry.GetInstallDir(installDir);
+        if (m_settings.Startup(installDir) == 0) {
+            ReportToEventLog(MSG_INIT_FAILED, kEventError);
+        } else if (CheckTrapPorts()) {
+            snmpDir = registry.GetSnmpDir();
+            if (snmpDir.empty()) {
+                ReportToEventLog(MSG_MIB_FOLDER_NOT_FOUND, kEventError);
+            } else {
+                started = StartUp(installDir, snmpDir);
+            }
+        }
+        if (started) {
+            MainLoop();
+            StopSequence();
+        }
+    } catch (const std::exception&) {
+        // Nothing may leave the run thread: what ran is stopped and the run ends as after a stop.
+        if (started) {
+            StopSequence();
+        }
+    }
+
+    m_stopEvent.reset();
+    if (m_stopCallback != nullptr) {
+        m_stopCallback();
+    }
+    ReportToEventLog(MSG_SERVICE_STOPPED, kEventInformation);
+    return 0;
+}
+
+bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
+                                        const std::wstring& snmpDir) {
+    (void)installDir;  // the Get pass takes it
+    const std::wstring mibReport = DataFile(snmpDir, L"logs\\VormaSnmpManager.txt");
+    DeletePreviousMibReport(mibReport);
+
+    m_snmpApi.SetupNetSnmp(kAppName, NativePath(snmpDir), NativePath(mibReport));
+    m_engineReady = true;
+    m_snmpApi.LoadMibs(NativePath(mibReport));
+    CheckMibReport(mibReport);
+
+    m_filterLogBasePath = DataFile(snmpDir, L"logs\\FilterLog");
+    m_levelList = LoadEventLevels(DataFile(snmpDir, L"Config\\EventLevel.txt"));
+    m_whiteList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterWhite.txt"));
+    m_blackList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterBlack.txt"));
+
+    CreateUsmUsers(snmpDir);
+
+    // The listeners open before the first receive round, so the two never overlap.
+    std::thread listener([this] { m_snmpApi.OpenListeners(); });
+    listener.join();
+
+    // Start on a whole second of the clock, as the tick-based timers of the library expect.
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000 - ms % 1000));
+    SetStopping(0);
+    return true;
+}
+
+void CVormaSNMPManageScheduler::DeletePreviousMibReport(const std::wstring& path) {
+    const std::filesystem::path file = NativePath(path);
+    {
+        std::ifstream probe(file);
+        if (!probe) {
+            return;
+        }
+    }
+    std::error_code ec;
+    if (std::filesystem::remove(file, ec) && !ec) {
+        return;
+    }
+    if (!ec) {
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+    }
+    const int error = ec.value();
+    std::wstring text = FormatResourceMessage(
+        IDS_MIB_REPORT_DELETE_ERROR,
+        {path, static_cast<std::int64_t>(error), platform::SystemErrorText(error)});
+    ReportToEventLog(MSG_MIB_REPORT_DELETE_FAILED, kEventError, {text + L"\r\n"});
+}
+
+void CVormaSNMPManageScheduler::CreateUsmUsers(const std::wstring& snmpDir) {
+    m_usmUsers = LoadSnmpV3Settings(DataFile(snmpDir, L"Config\\SnmpV3Setting.txt"));
+    for (const UsmEntry& user : m_usmUsers) {
+        std::wstring auth;
+        std::wstring priv;
+        // Privacy without authentication is not possible: such a user gets neither.
+        if (!user.authProtocol.empty()) {
+            auth = user.authProtocol + L" " + user.authPassword;
+            if (!user.privProtocol.empty()) {
+                priv = user.privProtocol + L" " + user.privPassword;
+            }
+        }
+        m_snmpApi.CreateUsmUser(user.engineId, user.userName, auth, priv);
+    }
+}
+
+bool CVormaSNMPManageScheduler::CheckTrapPorts() {
+    bool any = false;
+    struct Family {
+        platform::AddressFamily family;
+        const wchar_t* name;
+    };
+    for (const Family& f : {Family{platform::AddressFamily::kIpv4, L"IPv4"},
+                            Family{platform::AddressFamily::kIpv6, L"IPv6"}}) {
+        std::error_code ec = platform::TryBindUdp(f.family, kTrapPort);
+        if (!ec) {
+            any = true;
+            continue;
+        }
+        wchar_t code[16];
+        std::swprintf(code, 16, L"%x", static_cast<unsigned>(ec.value()));
+        std::wstring text = std::wstring(f.name) + L" Port Error( 0x" + code + L" ) : " +
+                            platform::SystemErrorText(static_cast<std::uint32_t>(ec.value()));
+        ReportToEventLog(MSG_TRAP_PORT_ERROR, kEventError, {text});
+    }
+    return any;
+}
+
+void CVormaSNMPManageScheduler::CheckMibReport(const std::wstring& path) {
+    std::wstring message;
+    std::ifstream in(NativePath(path), std::ios::binary);
+    if (!in) {
+        message = LoadResourceString(IDS_MIB_REPORT_UNREADABLE);
+    } else {
+        // Lines are read in pieces of at most 1,023 characters, as the report was always read.
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (!line.empty()) {
+                message = LoadResourceString(IDS_MIB_REPORT_NOT_EMPTY);
+                break;
+            }
+        }
+    }
+    if (!message.empty()) {
+        ReportToEventLog(MSG_MIB_REPORT, kEventError, {message + L"\n{ " + path + L" }"});
+    }
+}
+
+void CVormaSNMPManageScheduler::MainLoop() {
+    while (!(m_stopEvent && m_stopEvent->TryWait())) {
+        if (!m_dispatchRunning.TryWait()) {
+            StartDispatchThread();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void CVormaSNMPManageScheduler::StartDispatchThread() {
+    // The previous thread has reset the event as its last action: joining it costs nothing.
+    if (m_dispatchThread.joinable()) {
+        m_dispatchThread.join();
+    }
+    m_dispatchRunning.Set();
+    try {
+        m_dispatchThread = std::thread([this] { DispatchTraps(m_dispatchRunning); });
+    } catch (const std::exception&) {
+        m_dispatchRunning.ResetEvent();
+    }
+}
+
+void CVormaSNMPManageScheduler::StopSequence() {
+    SetStopping(1);
+    // The running dispatch thread writes out what is queued, then resets the event.
+    while (m_dispatchRunning.TryWait()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (m_dispatchThread.joinable()) {
+        m_dispatchThread.join();
+    }
+    if (m_getPassThread.joinable()) {
+        m_getPassThread.join();
+    }
+    for (const UsmEntry& user : m_usmUsers) {
+        m_snmpApi.DeleteUsmUser(user.engineId, user.userName);
+    }
+    m_usmUsers.clear();
+    if (m_engineReady) {
+        m_snmpApi.ShutdownNetSnmp(kAppName);
+        m_engineReady = false;
+    }
+}
+
+void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
+    try {
+        CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
+        while (true) {
+            if (IsStopping() == 0) {
+                m_snmpApi.ReceiveRound();
+            }
+            std::wstring text = m_snmpApi.PopTrapText();
+            if (text.empty()) {
+                break;
+            }
+            DispatchTrapText(text, filterLog);
+        }
+    } catch (const std::exception&) {
+        // A trap that cost an exception (out of memory) is lost; the next thread goes on.
+    }
+    running.ResetEvent();
+}
+
+void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
+                                                 CLogWriter& filterLog) {
+    const TrapHeader header = SplitHeader(trapText);
+    std::wstring displayName;
+    if (header.version != L"V3") {
+        CAgentEntry record;
+        record.m_addr = header.address;
+        record.m_communityName = header.community;
+        const bool wildcardListens =
+            m_settings.WildcardPresent() != 0 && m_settings.WildcardListens() != 0;
+        bool accepted = false;
+        if (FindAgent(record, m_settings) == 1 &&
+            (record.m_listen != 0 || m_settings.WildcardListens() != 0)) {
+            accepted = true;
+        } else {
+            record.m_communityName = kAllText;
+            if (FindAgent(record, m_settings) == 1 &&
+                (record.m_listen != 0 || m_settings.WildcardListens() != 0)) {
+                accepted = true;
+            }
+        }
+        if (accepted) {
+            displayName = record.m_dispName;
+        } else if (wildcardListens) {
+            displayName = m_settings.WildcardDispName();
+        } else {
+            return;  // an agent the product does not listen to: no trace
+        }
+    }
+
+    const std::wstring message = displayName.empty() ? trapText : displayName + L" : " + trapText;
+    if (IsExcluded(message, m_whiteList, m_blackList)) {
+        if (!filterLog.WriteFormat(L"%s", message)) {
+            ReportToEventLog(
+                MSG_SETTINGS_ERROR, kEventError,
+                {FormatResourceMessage(IDS_FILTER_LOG_ERROR, {filterLog.GetLastErrorText()})});
+        }
+        return;
+    }
+    ReportToEventLog(MSG_TRAP_RECEIVED, GetEventType(message, m_levelList), {message});
+}

@@ -1,0 +1,87 @@
+// The manager scheduler: one run of the trap manager, from the start-up through the main loop
+// that keeps one dispatch thread alive, to the stop sequence that drains the trap queue.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Event.h"
+#include "product/ManagerSettings.h"
+#include "settings/EventLevels.h"
+#include "settings/UsmEntry.h"
+#include "traps/SnmpApi.h"
+
+class CLogWriter;
+
+class CVormaSNMPManageScheduler {
+  public:
+    CVormaSNMPManageScheduler();
+    // Waits for the run thread, which has ended or is about to once the stop callback was called.
+    virtual ~CVormaSNMPManageScheduler();
+    CVormaSNMPManageScheduler(const CVormaSNMPManageScheduler&) = delete;
+    CVormaSNMPManageScheduler& operator=(const CVormaSNMPManageScheduler&) = delete;
+
+    // Set by the service main before Start. Signalling the stop event requests the stop; the
+    // scheduler lets go of it when its run ends. The stop callback is called from the run thread
+    // when the run has ended (also after a failed start-up).
+    std::shared_ptr<platform::Event> m_stopEvent;
+    void (*m_stopCallback)() = nullptr;
+
+    // Starts the run thread and returns at once.
+    void Start();
+    // The run: start-up, main loop, stop sequence, final steps. Always 0.
+    long Run();
+
+    void SetStopping(int value);
+    int IsStopping();
+
+    // True when UDP port 162 can be bound on IPv4 or IPv6; reports 6102 for each family that
+    // cannot.
+    bool CheckTrapPorts();
+    // Reports 6104 when the MIB report file cannot be read or holds a line with text.
+    void CheckMibReport(const std::wstring& path);
+
+    // Body of a dispatch thread: receive rounds and dispatch until the queue is empty, then resets
+    // `running`.
+    void DispatchTraps(platform::Event& running);
+
+    // Handles one trap text: agent check, display name, lists, event log or filter log.
+    void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog);
+
+    // The settings read at start-up, for dispatch and the Get pass.
+    const std::vector<std::wstring>& WhiteList() const { return m_whiteList; }
+    const std::vector<std::wstring>& BlackList() const { return m_blackList; }
+    const EventLevelList& LevelList() const { return m_levelList; }
+    const std::wstring& FilterLogBasePath() const { return m_filterLogBasePath; }
+    std::mutex& WriteMutex() { return m_writeMutex; }
+
+  private:
+    bool StartUp(const std::wstring& installDir, const std::wstring& snmpDir);
+    void DeletePreviousMibReport(const std::wstring& path);
+    void CreateUsmUsers(const std::wstring& snmpDir);
+    void MainLoop();
+    void StopSequence();
+    void StartDispatchThread();
+
+    std::thread m_runThread;
+    CSnmpApi m_snmpApi;
+    CManagerSettings m_settings;
+    std::vector<std::wstring> m_whiteList;
+    std::vector<std::wstring> m_blackList;
+    EventLevelList m_levelList;
+    std::mutex m_stopMutex;
+    std::wstring m_filterLogBasePath;
+    std::mutex m_writeMutex;  // shared by every filter-log writer
+    int m_stopping = 0;
+
+    // State of the run, kept on the run thread until the stop sequence.
+    std::vector<UsmEntry> m_usmUsers;
+    platform::Event m_dispatchRunning{platform::Event::Reset::kManual};
+    std::thread m_dispatchThread;
+    std::thread m_getPassThread;
+    bool m_engineReady = false;
+};
