@@ -367,7 +367,19 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
     if (ec) {
         return false;
     }
-    return !posix::WriteFileAtomically(path, json.dump() + "\n");
+    const std::string line = json.dump() + "\n";
+    // The history of the reports, one line each, as the service control manager's own log keeps
+    // the state changes of a service on Windows.
+    std::filesystem::path history = path;
+    history.replace_extension(".history.jsonl");
+    std::error_code historyError;
+    posix::FileLock lock = posix::FileLock::Acquire(history, posix::FileLock::Mode::kExclusive,
+                                                    true, true, historyError);
+    if (lock.IsLocked()) {
+        ::lseek(lock.fd(), 0, SEEK_END);
+        (void)!::write(lock.fd(), line.data(), line.size());
+    }
+    return !posix::WriteFileAtomically(path, line);
 }
 
 }  // namespace platform

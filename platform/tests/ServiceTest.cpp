@@ -150,6 +150,12 @@ TEST(ServiceTest, DispatcherTurnsSignalsIntoControlsAndWritesTheStatusFile) {
         status = ReadStatus(root.path());
         EXPECT_EQ(status["State"], "STOPPED");
         EXPECT_EQ(status["CurrentState"], 1);
+        std::ifstream history(root.path() / "services" / "TestService.history.jsonl");
+        std::vector<std::string> states;
+        for (std::string line; std::getline(history, line);) {
+            states.push_back(nlohmann::json::parse(line)["State"]);
+        }
+        EXPECT_EQ(states, (std::vector<std::string>{"RUNNING", "STOP_PENDING", "STOPPED"}));
     }
 }
 
