@@ -1,6 +1,7 @@
 // Line reading shared by every platform; only the path conversion differs.
 #include "platform/TextFile.h"
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 
@@ -42,6 +43,55 @@ std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view pat
         start = hasLineFeed ? end + 1 : end;
     }
     return lines;
+}
+
+namespace {
+
+// The error behind a failed stream operation: the stream library keeps no error of its own, but
+// the system calls under it leave theirs in errno.
+std::error_code StreamError(int savedErrno) {
+    if (savedErrno != 0) {
+        return std::error_code(savedErrno, std::generic_category());
+    }
+    return std::make_error_code(std::io_errc::stream);
+}
+
+}  // namespace
+
+std::error_code WriteTextFile(std::wstring_view path, std::wstring_view text,
+                              std::optional<std::filesystem::perms> permissions) {
+    std::string bytes = WideToLocale(text);
+    try {
+        std::filesystem::path file = NativePath(path);
+        errno = 0;
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            return StreamError(errno);
+        }
+        if (permissions) {
+            std::error_code ec;
+            std::filesystem::permissions(file, *permissions, ec);
+            if (ec) {
+                return ec;
+            }
+        }
+        errno = 0;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            return StreamError(errno);
+        }
+        errno = 0;
+        out.close();
+        if (!out) {
+            return StreamError(errno);
+        }
+    } catch (const std::system_error& e) {
+        return e.code();
+    } catch (const std::exception&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+    return {};
 }
 
 }  // namespace platform

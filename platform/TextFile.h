@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -19,5 +20,13 @@ std::wstring WidePath(const std::filesystem::path& path);
 // its end (an LF at the very end adds no empty line). Each line is converted from the encoding of
 // the current locale. Empty lines are kept. nullopt when the file cannot be opened or read.
 std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view path);
+
+// Creates `path` anew (an existing file is truncated) and writes `text` into it, converted to the
+// encoding of the current locale; line ends are written as they stand in `text`. With
+// `permissions` the file gets them before any byte is written (where the file system has them).
+// The result is the error of the first step that failed (creating, writing or closing the file),
+// or no error.
+std::error_code WriteTextFile(std::wstring_view path, std::wstring_view text,
+                              std::optional<std::filesystem::perms> permissions = std::nullopt);
 
 }  // namespace platform

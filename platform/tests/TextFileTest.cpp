@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -85,6 +86,28 @@ TEST_F(TextFileTest, ShiftJisBytesUnderUtf8LocaleKeepTheirLines) {
     EXPECT_EQ((*lines)[0], L"first");
     EXPECT_NE((*lines)[1].find(L'\uFFFD'), std::wstring::npos);
     EXPECT_EQ((*lines)[2], L"last");
+}
+
+TEST_F(TextFileTest, WritesTextInTheLocalesEncodingOverAnyEarlierFile) {
+    test::ScopedLocale locale("C.UTF-8");
+    std::filesystem::path file = m_root.path() / "written.txt";
+    std::wstring path = platform::LocaleToWide(file.native());
+    std::ofstream(file, std::ios::binary) << "a much longer earlier content\n";
+
+    ASSERT_FALSE(platform::WriteTextFile(
+        path, L"日本\r\nb\r\n",
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write));
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "\xE6\x97\xA5\xE6\x9C\xAC\r\nb\r\n");
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(TextFileTest, WriteIntoAMissingFolderTellsTheError) {
+    std::error_code ec = platform::WriteTextFile(
+        platform::LocaleToWide((m_root.path() / "missing" / "file.txt").native()), L"x");
+    EXPECT_EQ(ec, std::errc::no_such_file_or_directory);
 }
 
 }  // namespace
