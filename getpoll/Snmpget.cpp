@@ -45,8 +45,7 @@ void AppendQuoted(std::wstring& arguments, std::wstring_view option, const std::
     arguments += L'"';
 }
 
-// Reads whatever waits in the pipe, 4096 bytes at a time, without ever blocking: the bytes of
-// each read up to its first NUL are appended to `captured`.
+// Appends whatever waits in the pipe to `captured`, 4096 bytes at a time, without ever blocking.
 void Drain(platform::Pipe& pipe, std::string& captured) {
     char buffer[kReadSize];
     std::uint32_t available = 0;
@@ -55,8 +54,7 @@ void Drain(platform::Pipe& pipe, std::string& captured) {
         if (pipe.Read(buffer, kReadSize, &read) != 0 || read == 0) {
             return;
         }
-        const std::string_view chunk(buffer, read);
-        captured += chunk.substr(0, chunk.find('\0'));
+        captured.append(buffer, read);
     }
 }
 
@@ -152,7 +150,9 @@ bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments,
         output = kExitCodeFailed + Decimal(codeError);
         return false;
     }
-    output = platform::CodePageToWide(platform::kCodePage932, captured);
+    // The tool's text ends at its first NUL byte, if it writes one.
+    output = platform::CodePageToWide(platform::kCodePage932,
+                                      std::string_view(captured).substr(0, captured.find('\0')));
     if (exitCode != 0) {
         output = kToolFailed + Decimal(exitCode) + L"\r\n" + output;
         return false;

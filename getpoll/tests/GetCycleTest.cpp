@@ -1,0 +1,133 @@
+#include "getpoll/GetCycle.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "getpoll/OptionLine.h"
+#include "platform/Text.h"
+#include "tests/support/ApplicationLog.h"
+#include "tests/support/ScopedLocale.h"
+#include "tests/support/TempSysRoot.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Shows what the decorator was given: "<line>", or nothing without "=".
+std::string MarkLine(std::string_view line) {
+    return line.find('=') == std::string_view::npos ? std::string() : "<" + std::string(line) + ">";
+}
+
+GetOidEntry Entry(const std::wstring& line) {
+    GetOidEntry entry;
+    EXPECT_EQ(ParseGetOidLine(SplitOptionLine(line), entry), GetOidLineError::kNone) << line;
+    return entry;
+}
+
+TEST(GetCycleTest, ValueTextOfAToolAnswer) {
+    struct Case {
+        std::wstring output;
+        std::wstring value;
+    };
+    const Case cases[] = {
+        {L"SNMPv2-MIB::sysDescr.0 = STRING: host\n", L"<sysDescr.0 = STRING: host>\n"},
+        // The tool's line end, whatever it is, stays after the decorated line.
+        {L"SNMPv2-MIB::sysDescr.0 = STRING: host\r\n", L"<sysDescr.0 = STRING: host>\r\n"},
+        {L"SNMPv2-MIB::sysObjectID.0 = OID: NET-SNMP-TC::linux\n",
+         L"<sysObjectID.0 = OID: NET-SNMP-TC::linux>\n"},
+        {L"IF-MIB::ifDescr.3 = STRING: \"a=b\"", L"<ifDescr.3 = STRING: \"a=b\">"},
+        {L"SNMPv2-MIB::sysLocation.0 = STRING: 東京 3F\n", L"<sysLocation.0 = STRING: 東京 3F>\n"},
+        // A hexadecimal dump, line ends and TABs included, becomes one line.
+        {L"SNMPv2-SMI::enterprises.99999.1.0 = Hex-STRING: 80 01 \n02\t03 \r\n",
+         L"<enterprises.99999.1.0 = Hex-STRING: 80 01  02 03   >"},
+        // Multi-line text that is no dump keeps its lines.
+        {L"SNMPv2-MIB::sysDescr.0 = STRING: \"a\nb\"\n", L"<sysDescr.0 = STRING: \"a\nb\">\n"},
+        // Without "=" the whole text is a name and nothing is decorated.
+        {L"plain words\n", L"plain words\n "},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CGetCycle::BuildValueText(c.output, MarkLine), c.value)
+            << platform::WideToUtf8(c.output);
+    }
+}
+
+TEST(GetCycleTest, ResultTextHasTheShapeOfATrapText) {
+    struct Case {
+        std::wstring line;
+        std::wstring header;
+    };
+    const Case cases[] = {
+        {L"-v:2c -c:public -agent:10.0.0.1 -oid:o", L"10.0.0.1\t  public\t  V2c\n"},
+        {L"-v:1 -agent:udp:h:1161 -oid:o", L"udp:h:1161\t  \t  V1\n"},
+        // Version 3 shows the user where the others show the community.
+        {L"-v:3 -c:public -u:monitor -agent:10.0.0.1 -oid:o", L"10.0.0.1\t  monitor\t  V3\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CGetCycle::BuildResultText(Entry(c.line), L"SNMPv2-MIB::sysName.0 = STRING: x\n",
+                                             MarkLine),
+                  c.header + L"\t  <sysName.0 = STRING: x>\n\n")
+            << platform::WideToUtf8(c.line);
+    }
+}
+
+// Passes with a shell script for the tool, no agent: an installation folder in a fresh system
+// root, whose event log the test reads.
+class GetPassTest : public ::testing::Test {
+  protected:
+    GetPassTest() : m_locale("C.UTF-8") {
+        m_install = m_root.path() / "install";
+        fs::create_directories(m_install / "bin");
+        fs::create_directories(SnmpDir() / "Config");
+        fs::create_directories(SnmpDir() / "logs");
+    }
+
+    fs::path SnmpDir() const { return m_install / "Common" / "snmp"; }
+
+    void WriteTool(const std::string& script) {
+        const fs::path tool = m_install / "bin" / "snmpget";
+        std::ofstream(tool, std::ios::binary | std::ios::trunc) << "#!/bin/sh\n" << script << "\n";
+        fs::permissions(tool, fs::perms::owner_all);
+    }
+
+    void WriteList(const std::string& text) {
+        std::ofstream(SnmpDir() / "Config" / "GetOIDList.txt", std::ios::binary | std::ios::trunc)
+            << text;
+    }
+
+    void RunPass(const fs::path& filterLogBase) {
+        CGetCycle cycle(
+            platform::Utf8ToWide(m_install.string()), platform::Utf8ToWide(SnmpDir().string()),
+            m_white, m_black, m_levels, platform::Utf8ToWide(filterLogBase.string()), m_writeMutex,
+            [] { return false; }, MarkLine);
+        cycle.Run();
+    }
+
+    test::ScopedLocale m_locale;
+    test::TempSysRoot m_root;
+    fs::path m_install;
+    std::vector<std::wstring> m_white;
+    std::vector<std::wstring> m_black;
+    EventLevelList m_levels;
+    std::mutex m_writeMutex;
+};
+
+TEST_F(GetPassTest, FilterLogThatCannotBeWrittenIsReported) {
+    WriteTool("echo 'SNMPv2-MIB::sysName.0 = STRING: x'");
+    WriteList("-v:2c -c:public -agent:a -oid:o\n");
+    m_black = {L"sysName"};
+    RunPass(m_root.path() / "no-such-folder" / "FilterLog");
+    const auto events = test::ReadApplicationLog();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].eventIdentifier, 0xC00017DBu);
+    EXPECT_EQ(events[0].eventType, 1);
+    ASSERT_EQ(events[0].strings.size(), 1u);
+    EXPECT_TRUE(events[0].strings[0].starts_with(L"フィルターログの出力に失敗しました。\r\n"))
+        << platform::WideToUtf8(events[0].strings[0]);
+}
+
+}  // namespace
