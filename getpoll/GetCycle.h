@@ -26,8 +26,8 @@ class CGetCycle {
     using StopPredicate = std::function<bool()>;
     // "name = value" (code page 932) with the numeric forms of the MIB tree added, or empty text
     // when the line has no "=". The MIB tree belongs to Net-SNMP, whose calls must not run on two
-    // threads at once: the owner of the SNMP engine passes a decorator that takes the engine's
-    // library lock. The default calls the trap renderer directly, for a process without engine.
+    // threads at once: beside a running SNMP engine pass the engine's CSnmpApi::DecorateLine,
+    // which takes its library lock. The default calls the trap renderer directly.
     using LineDecorator = std::function<std::string(std::string_view)>;
 
     static constexpr unsigned kFilterLogFilesToKeep = 5;

@@ -27,8 +27,9 @@ std::wstring BuildSnmpgetCommandLine(const std::wstring& installDir, const std::
 
 // Runs the tool for `arguments` and waits for it to end, however long that takes, draining the
 // pipe every 100 ms. True when it exited with code 0: `output` then holds everything the tool
-// wrote, every read joined in order. False on a failure: `output` then holds the failure message,
-// for a non-zero exit code followed by CR LF and the tool's text:
+// wrote, every read joined in order, up to a NUL byte if it writes one. False on a failure:
+// `output` then holds the failure message, for a non-zero exit code followed by CR LF and the
+// tool's text:
 //   "パラメーターが指定されていません。"               empty `arguments`; nothing is started
 //   "パイプの作成に失敗しました。[%d]"                 system error code
 //   "プロセスの生成に失敗しました。[0x%08lx]"          system error code (2: no such program)

@@ -171,6 +171,11 @@ bool CSnmpApi::HasUsmUser(const std::wstring& engineId, const std::wstring& user
     return FindUser(ToCp932(engineId), ToCp932(userName)) != nullptr;
 }
 
+std::string CSnmpApi::DecorateLine(std::string_view line) {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    return CTrapRenderer::DecorateLine(line);
+}
+
 CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
     char peerName[64];
     std::snprintf(peerName, sizeof peerName, peerFormat, static_cast<int>(m_listeningPort));

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct snmp_session;
@@ -82,6 +83,10 @@ class CSnmpApi {
 
     // Removes and returns the oldest trap text, or empty text when the queue is empty.
     std::wstring PopTrapText();
+
+    // CTrapRenderer::DecorateLine under the library lock, for a thread beside the receive rounds
+    // (the Get pass): "name = value" with the numeric forms of the loaded MIBs added.
+    std::string DecorateLine(std::string_view line);
 
     // Closes the listeners and shuts Net-SNMP down (snmp_shutdown for `appName`). The engine
     // forgets its session handles, so nothing is closed twice; afterwards only the trap queue

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -65,6 +66,7 @@ class GetPassAgentTest : public ::testing::Test {
             }
             CSnmpApi api;
             api.SetupNetSnmp(kAppName, m_installation->SnmpDir(), {});
+            m_api = &api;
             std::string result = body();
             api.ShutdownNetSnmp(kAppName);
             return result;
@@ -73,7 +75,8 @@ class GetPassAgentTest : public ::testing::Test {
         return child.completed ? child.output : "failed: " + child.output;
     }
 
-    // One pass with the installation's folders, or `installDir` for the tool.
+    // One pass with the installation's folders, or `installDir` for the tool, decorating as the
+    // scheduler does: through the engine, under its library lock.
     void RunPass(const std::function<bool()>& isStopping = {}, fs::path installDir = {}) {
         if (installDir.empty()) {
             installDir = m_installation->InstallDir();
@@ -81,7 +84,8 @@ class GetPassAgentTest : public ::testing::Test {
         CGetCycle cycle(
             Wide(installDir), Wide(m_installation->SnmpDir()), m_white, m_black, m_levels,
             Wide(m_installation->FilterLogBase()), m_writeMutex,
-            isStopping ? isStopping : [] { return false; });
+            isStopping ? isStopping : [] { return false; },
+            [this](std::string_view line) { return m_api->DecorateLine(line); });
         cycle.Run();
     }
 
@@ -89,6 +93,7 @@ class GetPassAgentTest : public ::testing::Test {
     test::TempSysRoot m_root;
     std::unique_ptr<CTestInstallation> m_installation;
     bool m_skipped = false;
+    CSnmpApi* m_api = nullptr;  // the engine of the running child
     std::vector<std::wstring> m_white;
     std::vector<std::wstring> m_black;
     EventLevelList m_levels;
