@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "common/LogWriter.h"
+#include "getpoll/GetCycle.h"
 #include "platform/Path.h"
 #include "platform/Socket.h"
 #include "platform/SystemError.h"
@@ -107,8 +108,9 @@ long CVormaSNMPManageScheduler::Run() {
         }
     } catch (const std::exception&) {
         // Nothing may leave the run thread: what ran is stopped and the run ends as after a stop.
-        if (started) {
+        try {
             StopSequence();
+        } catch (const std::exception&) {
         }
     }
 
@@ -122,7 +124,6 @@ long CVormaSNMPManageScheduler::Run() {
 
 bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
                                         const std::wstring& snmpDir) {
-    (void)installDir;  // the Get pass takes it
     const std::wstring mibReport = DataFile(snmpDir, L"logs\\VormaSnmpManager.txt");
     DeletePreviousMibReport(mibReport);
 
@@ -135,6 +136,8 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     m_levelList = LoadEventLevels(DataFile(snmpDir, L"Config\\EventLevel.txt"));
     m_whiteList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterWhite.txt"));
     m_blackList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterBlack.txt"));
+
+    m_getPassThread = std::thread([this, installDir, snmpDir] { RunGetPass(installDir, snmpDir); });
 
     CreateUsmUsers(snmpDir);
 
@@ -336,4 +339,14 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
         return;
     }
     ReportToEventLog(MSG_TRAP_RECEIVED, GetEventType(message, m_levelList), {message});
+}
+
+void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring snmpDir) {
+    // The MIB tree belongs to Net-SNMP, which the receive rounds use at the same time: the pass
+    // decorates its results under the engine's library lock.
+    CGetCycle(
+        std::move(installDir), std::move(snmpDir), m_whiteList, m_blackList, m_levelList,
+        m_filterLogBasePath, m_writeMutex, [this] { return IsStopping() != 0; },
+        [this](std::string_view line) { return m_snmpApi.DecorateLine(line); })
+        .Run();
 }

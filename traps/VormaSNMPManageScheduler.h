@@ -49,6 +49,9 @@ class CVormaSNMPManageScheduler {
     // `running`.
     void DispatchTraps(platform::Event& running);
 
+    // Body of the Get pass thread: one snmpget run per request of GetOIDList.txt.
+    void RunGetPass(std::wstring installDir, std::wstring snmpDir);
+
     // Handles one trap text: agent check, display name, lists, event log or filter log.
     void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog);
 
