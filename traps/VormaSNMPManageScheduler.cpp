@@ -230,6 +230,11 @@ void CVormaSNMPManageScheduler::CheckMibReport(const std::wstring& path) {
                 break;
             }
         }
+        // A path that opens but cannot be read (a folder in the report's place) is as
+        // inaccessible as one that does not open.
+        if (message.empty() && in.bad()) {
+            message = LoadResourceString(IDS_MIB_REPORT_UNREADABLE);
+        }
     }
     if (!message.empty()) {
         ReportToEventLog(MSG_MIB_REPORT, kEventError, {message + L"\n{ " + path + L" }"});
