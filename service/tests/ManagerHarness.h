@@ -400,13 +400,21 @@ inline json ReadStatus(const CManagerInstallation& installation) {
     return in ? json::parse(in, nullptr, false) : json();
 }
 
-// The states of every status report, in order, from the history beside the status file.
-inline std::vector<std::string> StatusHistory(const CManagerInstallation& installation) {
-    std::vector<std::string> states;
+// Every status report, in order, from the history beside the status file.
+inline std::vector<json> StatusReports(const CManagerInstallation& installation) {
+    std::vector<json> reports;
     std::ifstream in(installation.HistoryFile());
     std::string line;
     while (std::getline(in, line)) {
-        json report = json::parse(line, nullptr, false);
+        reports.push_back(json::parse(line, nullptr, false));
+    }
+    return reports;
+}
+
+// The states of every status report, in order.
+inline std::vector<std::string> StatusHistory(const CManagerInstallation& installation) {
+    std::vector<std::string> states;
+    for (const json& report : StatusReports(installation)) {
         states.push_back(report.is_object() ? report.value("State", "?") : "unreadable");
     }
     return states;

@@ -252,6 +252,33 @@ class CNotificationSender {
             EncodeV2cNotification(kTrapPdu, community, ++m_requestId, upTime, trapOid, more));
     }
 
+    // Sends an SNMPv2c inform with the request id `requestId` and does not wait for its response
+    // (see TakeResponses).
+    bool SendInform(std::int32_t requestId, const std::string& community, std::uint32_t upTime,
+                    const std::string& trapOid, const std::vector<VarBind>& more = {}) {
+        return Send(EncodeV2cNotification(kInformPdu, community, requestId, upTime, trapOid, more));
+    }
+
+    // The request ids of the responses that have arrived, without waiting.
+    std::vector<std::int64_t> TakeResponses() {
+        std::vector<std::int64_t> ids;
+        char buffer[65536];
+        while (true) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0 && (errno == EINTR || errno == ECONNREFUSED)) {
+                continue;
+            }
+            if (n < 0) {
+                return ids;
+            }
+            const std::int64_t id =
+                ResponseRequestId(std::string(buffer, static_cast<std::size_t>(n)));
+            if (id >= 0) {
+                ids.push_back(id);
+            }
+        }
+    }
+
     // Sends an SNMPv2c inform and waits up to `wait` for its response. True when it came.
     bool Inform(const std::string& community, const std::string& trapOid,
                 const std::vector<VarBind>& more, std::chrono::milliseconds wait) {
