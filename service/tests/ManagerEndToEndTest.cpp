@@ -856,7 +856,8 @@ TEST(ManagerEndToEndTest, ASecondInstanceEndsWith183AndLeavesTheFirstRunning) {
         out["pid"] = manager.Pid();
         out["ready"] = manager.WaitReady();
         // 0x800700B7 (ERROR_ALREADY_EXISTS) in the 8 bits of a POSIX exit status.
-        out["second"] = RunProgram({ManagerProgram()}, installation.OutputFile());
+        out["second"] =
+            RunProgram({ManagerProgram()}, installation.OutputFile(), ManagerEnvironment());
         out["statusAfterSecond"] = ReadStatus(installation);
         out["stillAnswers"] = Flush();
         out["exit"] = manager.Stop();
