@@ -1,0 +1,297 @@
+#!/usr/bin/env bash
+# Side-by-side benchmark of the manager and Debian's snmptrapd, in a private network namespace.
+#
+#   bash scripts/bench.sh [--quick] [--count N] [--burst N] [--idle S] [--latency-count N]
+#                         [--bisect K] [--only manager|snmptrapd] [--json FILE] [--no-build]
+#
+# For each receiver, one after the other on UDP port 162 of the namespace's loopback:
+#   idle CPU      CPU time used over --idle seconds (10) after start-up, in % of one core;
+#   burst         how many of a full-speed burst of --burst (50,000) traps arrive;
+#   lossless      the highest rate at which --count (100,000) traps all arrive: a ladder of rates,
+#                 then --bisect (3) bisection steps between the last rate that lost nothing and the
+#                 first that did;
+#   latency       (manager) p50/p99 from sending a trap to its event-log line, --latency-count
+#                 (10,000) traps at 1,000/s.
+# A trap "arrives" when its line is in the receiver's output: the manager's event log, the trap
+# log of snmptrapd (every varbind printed, no handlers, -n). Prints one table with the ratio
+# manager/snmptrapd and writes the same as JSON (--json, default build-release/bench.json).
+# --quick: 20,000 traps per rung, 2 bisection steps, 5,000 latency traps (about 3 minutes).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+count=100000
+burst=50000
+idle=10
+latency_count=10000
+bisect=3
+only=
+json=
+build=1
+rung_limit=90  # seconds a rung may take to drain before it counts as lossy
+while [ $# -gt 0 ]; do
+    case $1 in
+        --quick) count=20000 bisect=2 latency_count=5000 ;;
+        --count) count=$2; shift ;;
+        --burst) burst=$2; shift ;;
+        --idle) idle=$2; shift ;;
+        --latency-count) latency_count=$2; shift ;;
+        --bisect) bisect=$2; shift ;;
+        --only) only=$2; shift ;;
+        --json) json=$2; shift ;;
+        --no-build) build= ;;
+        *) sed -n '2,20p' "$0"; exit 2 ;;
+    esac
+    shift
+done
+
+builddir=${VORMA_BENCH_BUILD_DIR:-$top/build-release}
+json=${json:-$builddir/bench.json}
+
+# Outside the namespace: build (Release), then enter a fresh network namespace.
+if [ -z "${VORMA_BENCH_IN_NETNS:-}" ]; then
+    if [ -n "$build" ]; then
+        cmake -S "$top" -B "$builddir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMA_BUILD_TESTS=OFF >/dev/null
+        ninja -C "$builddir" -j2 VormaSnmpManager vorma-trapsend >/dev/null
+    fi
+    VORMA_BENCH_IN_NETNS=1 exec unshare -n bash "$0" --no-build --count "$count" --burst "$burst" \
+        --idle "$idle" --latency-count "$latency_count" --bisect "$bisect" --json "$json" \
+        ${only:+--only "$only"}
+fi
+ip link set lo up
+
+manager=$builddir/service/VormaSnmpManager
+sender=$builddir/bench/vorma-trapsend
+deps=${VORMA_DEPS_DIR:-/opt/vorma-deps}
+work=$(mktemp -d /tmp/vorma-bench.XXXXXX)
+receiver_pid=
+cleanup() {
+    [ -n "$receiver_pid" ] && kill -TERM "$receiver_pid" 2>/dev/null && wait "$receiver_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- the installation: full MIB set, a wildcard and 50 listed agents, 10 white, 10 black and 20
+# level patterns; the traps pass the lists and are written as events.
+install=$work/install
+snmp=$install/Common/snmp
+export VORMA_SYSROOT=$work/sysroot
+mkdir -p "$snmp"/{Config,Mibs,logs,Tmp} "$install/Environment/Config" "$VORMA_SYSROOT/registry"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\n"InstallDir"="%s/"\n\n' \
+    "$install" >"$VORMA_SYSROOT/registry/HKLM.reg"
+for mib in "$deps"/node_modules/net-snmp/lib/mibs/*.mib; do
+    [ "$(basename "$mib")" = RFC-1215.mib ] && continue
+    ln -s "$mib" "$snmp/Mibs/"
+done
+ln -s /usr/share/snmp/mibs/NET-SNMP-MIB.txt /usr/share/snmp/mibs/NET-SNMP-TC.txt "$snmp/Mibs/"
+ln -s Mibs "$snmp/mibs"
+{
+    echo "NumberOfElements=51"
+    for i in $(seq 1 50); do
+        n=$(printf '%03d' "$i")
+        printf 'IsListen%s=TRUE\nDispName%s=Agent %d\nAddr%s=127.0.1.%d\nCommunityName%s=public\n' \
+            "$n" "$n" "$i" "$n" "$i" "$n"
+    done
+    printf 'IsListen051=TRUE\nDispName051=Any agent\nAddr051=(ALL)\nCommunityName051=(ALL)\n'
+} >"$install/Environment/Config/SNMP_MANAGER.ini"
+cat >"$snmp/Config/FilterWhite.txt" <<'TXT'
+coldStart
+warmStart
+linkUp$
+ciscoConfigManEvent
+bgpEstablished
+ospfIfStateChange
+entConfigChange
+^Core switch
+hrSWRunName
+linkDown
+TXT
+cat >"$snmp/Config/FilterBlack.txt" <<'TXT'
+authenticationFailure
+vmwHBLost
+ifAlias.*maintenance
+test-trap-ignore
+nsNotifyRestart
+^Lab 
+cpqHe3
+sysName = lab
+dot1dStpTopologyChange
+snmpTrapEnterprise.*99999
+TXT
+cat >"$snmp/Config/EventLevel.txt" <<'TXT'
+3,ciscoEnvMonTemperature
+3,cpqHe3ThermalConfirmation
+3,upsAlarmOnBattery
+1,coldStart|warmStart
+0,linkUp
+1,bgpBackwardTransition
+1,ospfNbrStateChange
+3,entSensorThresholdNotification
+1,dot1dStpNewRoot
+0,nsNotifyShutdown
+3,hrStorageFull
+1,rmonRisingAlarm
+1,rmonFallingAlarm
+3,diskFailure
+1,vrrpTrapNewMaster
+3,linkDown
+0,authenticationFailure
+1,entConfigChange
+3,powerSupplyFailure
+1,fanFailure
+TXT
+echo '-e:8000000001020304 -u:demouser -a:SHA -AP:demopass123 -x:AES -XP:demopass123' \
+    >"$snmp/Config/SnmpV3Setting.txt"
+: >"$snmp/Config/GetOIDList.txt"
+
+# --- snmptrapd: same MIBs, every trap to a file with all its varbinds, no handlers.
+trapd=$work/snmptrapd
+mkdir -p "$trapd"
+cat >"$trapd/snmptrapd.conf" <<'TXT'
+disableAuthorization yes
+createUser -e 0x8000000001020304 demouser SHA demopass123 AES demopass123
+TXT
+
+eventlog=$VORMA_SYSROOT/eventlog/Application.jsonl
+traplog=$trapd/traps.log
+
+start_manager() {
+    "$manager" >"$work/manager.out" 2>&1 &
+    receiver_pid=$!
+    output=$eventlog
+}
+start_snmptrapd() {
+    SNMP_PERSISTENT_DIR=$trapd MIBDIRS=$snmp/Mibs snmptrapd -f -n -C -c "$trapd/snmptrapd.conf" \
+        -m ALL -M "$snmp/Mibs" -Lf "$traplog" -F '%B [%b]: %N %W%v\n' \
+        udp:162 udp6:162 >"$work/snmptrapd.out" 2>&1 &
+    receiver_pid=$!
+    output=$traplog
+}
+stop_receiver() {
+    kill -TERM "$receiver_pid" 2>/dev/null || true
+    wait "$receiver_pid" 2>/dev/null || true
+    receiver_pid=
+}
+
+size_of() { stat -c %s "$1" 2>/dev/null || echo 0; }
+# Lines of the receiver's output after byte `from` that carry run `run`.
+arrived() { tail -c +"$(($1 + 1))" "$output" 2>/dev/null | grep -c -- "vbench-$2-" || true; }
+run_id=0
+next_run() { run_id=$((run_id + 1)); printf 'r%04d' "$run_id"; }
+
+# Sends `n` traps at `rate` (0: full speed) and waits until they have all arrived or nothing new
+# came for a while; prints how many arrived.
+trial() {
+    local n=$1 rate=$2 run from got last=-1 still=0 waited=0
+    run=$(next_run)
+    from=$(size_of "$output")
+    "$sender" --count "$n" --rate "$rate" --sources 4 --run "$run" >/dev/null
+    while :; do
+        got=$(arrived "$from" "$run")
+        [ "$got" -ge "$n" ] && break
+        if [ "$got" -eq "$last" ]; then still=$((still + 1)); else still=0; fi
+        [ "$still" -ge 6 ] && break   # 3 s without progress
+        waited=$((waited + 1))
+        [ "$waited" -ge $((rung_limit * 2)) ] && break
+        last=$got
+        sleep 0.5
+    done
+    echo "$got"
+}
+
+wait_ready() {
+    local run from i
+    for i in $(seq 1 60); do
+        run=$(next_run)
+        from=$(size_of "$output")
+        "$sender" --count 1 --run "$run" >/dev/null
+        sleep 0.5
+        [ "$(arrived "$from" "$run")" -ge 1 ] && return 0
+    done
+    echo "bench: the receiver did not come up" >&2
+    return 1
+}
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+measure() {
+    local name=$1 t0 t1 ticks good=0 bad=0 rate got mid burst_got p50=null p99=null lat
+    "start_$name"
+    wait_ready
+    sleep 1
+    t0=$(cpu_ticks "$receiver_pid")
+    sleep "$idle"
+    t1=$(cpu_ticks "$receiver_pid")
+    ticks=$(getconf CLK_TCK)
+    idle_cpu=$(awk -v d=$((t1 - t0)) -v hz="$ticks" -v s="$idle" 'BEGIN{printf "%.2f", d / hz / s * 100}')
+    echo "bench: $name idle CPU ${idle_cpu}% of one core" >&2
+
+    burst_got=$(trial "$burst" 0)
+    echo "bench: $name burst $burst_got of $burst" >&2
+
+    for rate in 2000 5000 10000 20000 50000 100000 200000; do
+        got=$(trial "$count" "$rate")
+        echo "bench: $name $count at $rate/s: $got arrived" >&2
+        if [ "$got" -ge "$count" ]; then good=$rate; else bad=$rate; break; fi
+    done
+    if [ "$bad" -gt 0 ]; then
+        local low=$good high=$bad k
+        [ "$low" -eq 0 ] && low=250
+        for k in $(seq 1 "$bisect"); do
+            mid=$(((low + high) / 2))
+            got=$(trial "$count" "$mid")
+            echo "bench: $name $count at $mid/s: $got arrived" >&2
+            if [ "$got" -ge "$count" ]; then low=$mid good=$mid; else high=$mid; fi
+        done
+    fi
+    lossless=$good
+    if [ "$name" = manager ]; then
+        lat=$("$sender" --count "$latency_count" --rate 1000 --sources 4 --run "$(next_run)" \
+            --watch "$output" --settle 3)
+        p50=$(echo "$lat" | python3 -c 'import json,sys; print(json.load(sys.stdin)["p50_ms"])')
+        p99=$(echo "$lat" | python3 -c 'import json,sys; print(json.load(sys.stdin)["p99_ms"])')
+        echo "bench: $name latency $lat" >&2
+    fi
+    stop_receiver
+    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"lossless_rate":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
+        "$idle_cpu" "$burst" "$burst_got" "$lossless" "$count" "$p50" "$p99" >"$work/$name.json"
+}
+
+results_manager=null
+results_trapd=null
+if [ "$only" != snmptrapd ]; then measure manager; results_manager=$(cat "$work/manager.json"); fi
+if [ "$only" != manager ]; then measure snmptrapd; results_trapd=$(cat "$work/snmptrapd.json"); fi
+
+machine="$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 - "$json" "$results_manager" "$results_trapd" "$machine" <<'PY'
+import datetime, json, sys
+path, manager, trapd, machine = sys.argv[1], json.loads(sys.argv[2]), json.loads(sys.argv[3]), sys.argv[4]
+rows = [
+    ("lossless sustained rate (traps/s)", "lossless_rate"),
+    ("burst: traps arrived", "burst_arrived"),
+    ("idle CPU (% of one core)", "idle_cpu_percent"),
+    ("latency p50 to event log (ms)", "latency_p50_ms"),
+    ("latency p99 to event log (ms)", "latency_p99_ms"),
+]
+def cell(r, key):
+    if r is None or r.get(key) is None:
+        return "-"
+    return str(r[key])
+def ratio(key):
+    if manager is None or trapd is None or manager.get(key) is None or trapd.get(key) in (None, 0):
+        return None
+    return round(float(manager[key]) / float(trapd[key]), 2)
+when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+print(f"\nVorma trap manager vs snmptrapd -- {when}; {machine}")
+print(f"burst {(manager or trapd)['burst_sent']} traps; {(manager or trapd)['traps_per_rung']} traps per rung\n")
+print(f"| {'measure':34} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
+print(f"|{'-'*36}|{'-'*12}|{'-'*12}|{'-'*8}|")
+for label, key in rows:
+    r = ratio(key)
+    print(f"| {label:34} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
+out = {"date": when, "machine": machine, "manager": manager, "snmptrapd": trapd,
+       "ratio": {key: ratio(key) for _, key in rows}}
+with open(path, "w") as f:
+    json.dump(out, f, indent=2)
+print(f"\nJSON: {path}")
+PY
