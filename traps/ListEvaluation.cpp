@@ -28,7 +28,7 @@ bool Matches(const std::wstring& text, const std::wstring& pattern, Evaluation e
         return false;
     }
     try {
-        return std::regex_search(text, compiled->regex);
+        return compiled->Search(text);
     } catch (const std::exception& e) {
         ReportPatternError(evaluation, platform::LocaleToWide(e.what()));
         return false;

@@ -1,5 +1,7 @@
 #include "traps/PatternCache.h"
 
+#include <string_view>
+
 #include "platform/Text.h"
 
 std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wstring& pattern) {
@@ -16,6 +18,7 @@ std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wst
     try {
         compiled->regex.assign(pattern, std::regex_constants::ECMAScript);
         compiled->valid = true;
+        compiled->literals = LiteralAlternatives(pattern);
     } catch (const std::regex_error& e) {
         compiled->error = platform::LocaleToWide(e.what());
     } catch (const std::exception& e) {
@@ -27,6 +30,37 @@ std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wst
     }
     m_entries[pattern] = compiled;
     return compiled;
+}
+
+std::vector<std::wstring> CPatternCache::LiteralAlternatives(const std::wstring& pattern) {
+    static constexpr std::wstring_view kSpecial = L"^$\\.*+?()[]{}";
+    std::vector<std::wstring> alternatives;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t bar = pattern.find(L'|', start);
+        std::wstring alternative =
+            pattern.substr(start, bar == std::wstring::npos ? std::wstring::npos : bar - start);
+        if (alternative.empty() || alternative.find_first_of(kSpecial) != std::wstring::npos) {
+            return {};
+        }
+        alternatives.push_back(std::move(alternative));
+        if (bar == std::wstring::npos) {
+            return alternatives;
+        }
+        start = bar + 1;
+    }
+}
+
+bool CPatternCache::Compiled::Search(const std::wstring& text) const {
+    if (literals.empty()) {
+        return std::regex_search(text, regex);
+    }
+    for (const std::wstring& literal : literals) {
+        if (text.find(literal) != std::wstring::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 CPatternCache& CPatternCache::Shared() {

@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "traps/PatternCache.h"
+
+namespace {
+
+using Alternatives = std::vector<std::wstring>;
+
+TEST(PatternCacheTest, OnlyPlainWordsAndTheirAlternativesAreLiteral) {
+    struct Case {
+        std::wstring pattern;
+        Alternatives expected;
+    };
+    const Case cases[] = {
+        {L"linkDown", {L"linkDown"}},
+        {L"coldStart|warmStart", {L"coldStart", L"warmStart"}},
+        {L"sysName = lab 1", {L"sysName = lab 1"}},
+        {L"リンク断|ﾘﾝｸ", {L"リンク断", L"ﾘﾝｸ"}},
+        {L"a|", {}},
+        {L"|a", {}},
+        {L"a||b", {}},
+        {L"", {}},
+        {L"linkUp$", {}},
+        {L"^Core", {}},
+        {L"if.*Down", {}},
+        {L"a\\|b", {}},
+        {L"(a)", {}},
+        {L"[ab]", {}},
+        {L"a{2}", {}},
+        {L"a+", {}},
+        {L"a?", {}},
+        {L"a}", {}},
+        {L"a]", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CPatternCache::LiteralAlternatives(c.pattern), c.expected)
+            << std::string(c.pattern.begin(), c.pattern.end());
+    }
+}
+
+// The substring search must find exactly what the regular expression finds.
+TEST(PatternCacheTest, SearchAgreesWithTheRegularExpression) {
+    const std::wstring patterns[] = {
+        L"linkDown", L"coldStart|warmStart", L"linkUp$",  L"^Router", L"Down|Up",
+        L"if.*Down", L"= OID: link",         L"public\t", L"x|y|z",   L"リンク"};
+    const std::wstring texts[] = {
+        L"",
+        L"Router1 : 192.0.2.1\t  public\t  V2c\n\tsnmpTrapOID.0 = OID: linkDown\n",
+        L"warmStart",
+        L"a coldStart",
+        L"linkUp",
+        L"linkUp\n",
+        L"router リンク",
+        L"z",
+    };
+    CPatternCache cache;
+    for (const std::wstring& pattern : patterns) {
+        std::shared_ptr<const CPatternCache::Compiled> compiled = cache.Get(pattern);
+        ASSERT_TRUE(compiled->valid);
+        const std::wregex regex(pattern);
+        for (const std::wstring& text : texts) {
+            EXPECT_EQ(compiled->Search(text), std::regex_search(text, regex))
+                << std::string(pattern.begin(), pattern.end()) << " in text "
+                << std::string(text.begin(), text.end());
+        }
+    }
+}
+
+TEST(PatternCacheTest, AnInvalidPatternKeepsItsErrorAndIsCompiledOnce) {
+    CPatternCache cache;
+    std::shared_ptr<const CPatternCache::Compiled> first = cache.Get(L"a(");
+    EXPECT_FALSE(first->valid);
+    EXPECT_FALSE(first->error.empty());
+    EXPECT_EQ(cache.Get(L"a("), first);
+}
+
+}  // namespace
