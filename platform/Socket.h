@@ -14,4 +14,10 @@ enum class AddressFamily { kIpv4, kIpv6 };
 // socket creation or of the bind (errno on POSIX, the Winsock error on Windows).
 std::error_code TryBindUdp(AddressFamily family, std::uint16_t port);
 
+// Makes the receive buffer of the open socket `socket` (a descriptor, or a SOCKET on Windows) at
+// least `bytes` large, going past the system's cap where the process is allowed to (Linux:
+// SO_RCVBUFFORCE, which needs CAP_NET_ADMIN). Leaves a buffer that is already large enough alone.
+// An empty error code when the buffer is large enough afterwards.
+std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes);
+
 }  // namespace platform

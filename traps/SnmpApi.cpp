@@ -7,19 +7,22 @@
 
 #include <cstdio>
 
+#include "platform/Socket.h"
 #include "platform/Text.h"
 #include "traps/TrapRenderer.h"
 
 namespace {
 
-// Receive rounds wait this long for a readable socket before they give up.
+// Receive rounds wait this long for a readable socket before they give up, when the trap queue is
+// empty; with traps waiting to be dispatched a round only takes what has already arrived.
 constexpr long kRoundWaitMicroseconds = 100;
 // A round reads on while datagrams are waiting, up to this many reads, so that a burst moves
 // from the socket buffers, which drop what does not fit, into the trap queue.
 constexpr int kMaxReadsPerRound = 64;
 // Receive buffer of the listening sockets unless Net-SNMP's configuration ("serverRecvBuf")
-// says otherwise; the system may grant less.
-constexpr int kServerReceiveBuffer = 1024 * 1024;
+// says otherwise; the system may grant less (on Linux, net.core.rmem_max caps it). Large enough
+// that a storm is absorbed by the socket instead of dropped while dispatch catches up.
+constexpr int kServerReceiveBuffer = 32 * 1024 * 1024;
 constexpr std::size_t kEngineIdBuffer = 64;
 
 std::string ToCp932(const std::wstring& text) {
@@ -191,7 +194,17 @@ CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
     session.callback_magic = this;
     session.community_len = 0;
     session.isAuthoritative = SNMP_SESS_UNKNOWNAUTH;
-    return SessionHandle(snmp_open(&session));
+    SessionHandle opened(snmp_open(&session));
+    // Net-SNMP asks for the configured receive buffer, which the system may cap; a manager that
+    // may go past the cap does, so a storm fits. Without the right it keeps what it got.
+    const int wanted = netsnmp_ds_get_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_SERVERRECVBUF);
+    netsnmp_transport* transport =
+        opened ? snmp_sess_transport(snmp_sess_pointer(opened.get())) : nullptr;
+    if (transport != nullptr && transport->sock >= 0 && wanted > 0) {
+        [[maybe_unused]] std::error_code ignored =
+            platform::EnsureReceiveBuffer(transport->sock, wanted);
+    }
+    return opened;
 }
 
 bool CSnmpApi::OpenListeners() {
@@ -224,6 +237,11 @@ bool CSnmpApi::HasIpv6Listener() const {
 bool CSnmpApi::ReceiveRound() {
     std::vector<std::string> texts;
     bool ok = true;
+    bool queueEmpty = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        queueEmpty = m_trapQueue.empty();
+    }
     {
         std::lock_guard<std::mutex> lock(m_libraryMutex);
         m_roundTexts = &texts;
@@ -231,7 +249,7 @@ bool CSnmpApi::ReceiveRound() {
         for (int read = 0; read < kMaxReadsPerRound; ++read) {
             int descriptors = 0;
             int block = 0;
-            timeval timeout = {0, read == 0 ? kRoundWaitMicroseconds : 0};
+            timeval timeout = {0, read == 0 && queueEmpty ? kRoundWaitMicroseconds : 0};
             NETSNMP_LARGE_FD_ZERO(readable.Get());
             snmp_select_info2(&descriptors, readable.Get(), &timeout, &block);
             const int ready = netsnmp_large_fd_set_select(descriptors, readable.Get(), nullptr,

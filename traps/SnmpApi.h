@@ -77,7 +77,7 @@ class CSnmpApi {
     bool HasIpv6Listener() const;
 
     // One poll of the listening sessions: waits at most about 100 microseconds for a readable
-    // socket, reads what has arrived (rendering and queueing every notification, answering
+    // socket (not at all while the trap queue holds traps), reads what has arrived (rendering and queueing every notification, answering
     // informs) and lets Net-SNMP handle its time-outs. False on an error of the wait.
     bool ReceiveRound();
 

@@ -67,4 +67,37 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port) {
     return {};
 }
 
+namespace {
+
+int ReceiveBufferOf(int fd) {
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0) {
+        return -1;
+    }
+    return size;
+}
+
+}  // namespace
+
+std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
+    const int fd = static_cast<int>(socket);
+    const int current = ReceiveBufferOf(fd);
+    if (current < 0) {
+        return LastError();
+    }
+    // Linux reports twice the size that was set (the doubled room covers its bookkeeping).
+    if (current >= bytes) {
+        return {};
+    }
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0 &&
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) {
+        return LastError();
+    }
+    if (ReceiveBufferOf(fd) < bytes) {
+        return std::make_error_code(std::errc::no_buffer_space);
+    }
+    return {};
+}
+
 }  // namespace platform
