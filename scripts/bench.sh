@@ -229,7 +229,7 @@ measure() {
     burst_got=$(trial "$burst" 0)
     echo "bench: $name burst $burst_got of $burst" >&2
 
-    for rate in 2000 5000 10000 20000 50000 100000 200000; do
+    for rate in 2000 5000 10000 20000 50000 100000 200000 400000; do
         got=$(trial "$count" "$rate")
         echo "bench: $name $count at $rate/s: $got arrived" >&2
         if [ "$got" -ge "$count" ]; then good=$rate; else bad=$rate; break; fi
