@@ -251,15 +251,25 @@ void CVormaSNMPManageScheduler::MainLoop() {
 }
 
 void CVormaSNMPManageScheduler::StartDispatchThread() {
-    // The previous thread has reset the event as its last action: joining it costs nothing.
-    if (m_dispatchThread.joinable()) {
-        m_dispatchThread.join();
-    }
     m_dispatchRunning.Set();
-    try {
-        m_dispatchThread = std::thread([this] { DispatchTraps(m_dispatchRunning); });
-    } catch (const std::exception&) {
-        m_dispatchRunning.ResetEvent();
+    if (!m_dispatchThread.joinable()) {
+        try {
+            m_dispatchThread = std::thread([this] { DispatchWorker(); });
+        } catch (const std::exception&) {
+            m_dispatchRunning.ResetEvent();
+            return;
+        }
+    }
+    m_dispatchRequest.Set();
+}
+
+void CVormaSNMPManageScheduler::DispatchWorker() {
+    while (true) {
+        m_dispatchRequest.Wait();
+        if (m_dispatchQuit) {
+            return;
+        }
+        DispatchTraps(m_dispatchRunning);
     }
 }
 
@@ -270,6 +280,8 @@ void CVormaSNMPManageScheduler::StopSequence() {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (m_dispatchThread.joinable()) {
+        m_dispatchQuit = true;
+        m_dispatchRequest.Set();
         m_dispatchThread.join();
     }
     if (m_getPassThread.joinable()) {

@@ -2,6 +2,7 @@
 // that keeps one dispatch thread alive, to the stop sequence that drains the trap queue.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,7 @@ class CVormaSNMPManageScheduler {
     void MainLoop();
     void StopSequence();
     void StartDispatchThread();
+    void DispatchWorker();
 
     std::thread m_runThread;
     CSnmpApi m_snmpApi;
@@ -84,6 +86,10 @@ class CVormaSNMPManageScheduler {
     // State of the run, kept on the run thread until the stop sequence.
     std::vector<UsmEntry> m_usmUsers;
     platform::Event m_dispatchRunning{platform::Event::Reset::kManual};
+    // The dispatch thread is started once and then kept: each start of a dispatch run after the
+    // first is a wake-up of that thread, not the creation of a new one.
+    platform::Event m_dispatchRequest{platform::Event::Reset::kAuto};
+    std::atomic<bool> m_dispatchQuit{false};
     std::thread m_dispatchThread;
     std::thread m_getPassThread;
     bool m_engineReady = false;
