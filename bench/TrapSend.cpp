@@ -234,6 +234,10 @@ bool EncodeV3(const Options& o, std::vector<std::string>& messages) {
                     session.securityPrivKey, &session.securityPrivKeyLen) != SNMPERR_SUCCESS) {
         return false;
     }
+    // The sender of a trap is the authoritative engine: its boots and time go into the messages.
+    session.engineBoots = 1;
+    session.engineTime = static_cast<u_int>(get_uptime());
+    set_enginetime(engine.data(), engine.size(), session.engineBoots, session.engineTime, TRUE);
     char peer[64];
     std::snprintf(peer, sizeof peer, "udp:%s:%d", o.host.c_str(), o.port);
     session.peername = peer;
@@ -245,6 +249,7 @@ bool EncodeV3(const Options& o, std::vector<std::string>& messages) {
     messages.reserve(static_cast<std::size_t>(o.count));
     for (long seq = 0; seq < o.count; ++seq) {
         netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_TRAP2);
+        pdu->version = SNMP_VERSION_3;
         std::vector<oid> name;
         auto add = [&](const std::vector<unsigned>& arcs, u_char type, const void* value,
                        size_t length) {

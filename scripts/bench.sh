@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark of the manager and Debian's snmptrapd, in a private network namespace.
 #
-#   bash scripts/bench.sh [--quick] [--count N] [--burst N] [--idle S] [--latency-count N]
+#   bash scripts/bench.sh [--quick] [--count N] [--burst N] [--v3-burst N] [--idle S] [--latency-count N]
 #                         [--bisect K] [--only manager|snmptrapd] [--json FILE] [--no-build]
 #
 # For each receiver, one after the other on UDP port 162 of the namespace's loopback:
 #   idle CPU      CPU time used over --idle seconds (10) after start-up, in % of one core;
-#   burst         how many of a full-speed burst of --burst (50,000) traps arrive;
+#   burst         how many of a full-speed burst of --burst (50,000) traps arrive; the same for
+#                 --v3-burst (10,000; 0 skips it) SNMPv3 authPriv traps (SHA/AES, encrypted ahead);
 #   lossless      the highest rate at which --count (100,000) traps all arrive: a ladder of rates,
 #                 then --bisect (3) bisection steps between the last rate that lost nothing and the
 #                 first that did;
@@ -22,6 +23,7 @@ top=$PWD
 
 count=100000
 burst=50000
+v3_burst=10000
 idle=10
 latency_count=10000
 bisect=3
@@ -34,6 +36,7 @@ while [ $# -gt 0 ]; do
         --quick) count=20000 bisect=2 latency_count=5000 ;;
         --count) count=$2; shift ;;
         --burst) burst=$2; shift ;;
+        --v3-burst) v3_burst=$2; shift ;;
         --idle) idle=$2; shift ;;
         --latency-count) latency_count=$2; shift ;;
         --bisect) bisect=$2; shift ;;
@@ -54,7 +57,7 @@ if [ -z "${VORMA_BENCH_IN_NETNS:-}" ]; then
         cmake -S "$top" -B "$builddir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMA_BUILD_TESTS=OFF >/dev/null
         ninja -C "$builddir" -j2 VormaSnmpManager vorma-trapsend >/dev/null
     fi
-    VORMA_BENCH_IN_NETNS=1 exec unshare -n bash "$0" --no-build --count "$count" --burst "$burst" \
+    VORMA_BENCH_IN_NETNS=1 exec unshare -n bash "$0" --no-build --count "$count" --burst "$burst" --v3-burst "$v3_burst" \
         --idle "$idle" --latency-count "$latency_count" --bisect "$bisect" --json "$json" \
         ${only:+--only "$only"}
 fi
@@ -183,9 +186,10 @@ next_run() { run_id=$((run_id + 1)); printf 'r%04d' "$run_id"; }
 # came for a while; prints how many arrived.
 trial() {
     local n=$1 rate=$2 run from got last=-1 still=0 waited=0
+    shift 2
     run=$(next_run)
     from=$(size_of "$output")
-    "$sender" --count "$n" --rate "$rate" --sources 4 --run "$run" >/dev/null
+    "$sender" --count "$n" --rate "$rate" --sources 4 --run "$run" "$@" >/dev/null
     while :; do
         got=$(arrived "$from" "$run")
         [ "$got" -ge "$n" ] && break
@@ -228,6 +232,11 @@ measure() {
 
     burst_got=$(trial "$burst" 0)
     echo "bench: $name burst $burst_got of $burst" >&2
+    v3_got=null
+    if [ "$v3_burst" -gt 0 ]; then
+        v3_got=$(trial "$v3_burst" 0 --v3)
+        echo "bench: $name SNMPv3 authPriv burst $v3_got of $v3_burst" >&2
+    fi
 
     for rate in 2000 5000 10000 20000 50000 100000 200000 400000; do
         got=$(trial "$count" "$rate")
@@ -253,8 +262,8 @@ measure() {
         echo "bench: $name latency $lat" >&2
     fi
     stop_receiver
-    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"lossless_rate":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
-        "$idle_cpu" "$burst" "$burst_got" "$lossless" "$count" "$p50" "$p99" >"$work/$name.json"
+    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"v3_burst_sent":%s,"v3_burst_arrived":%s,"lossless_rate":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
+        "$idle_cpu" "$burst" "$burst_got" "$v3_burst" "$v3_got" "$lossless" "$count" "$p50" "$p99" >"$work/$name.json"
 }
 
 results_manager=null
@@ -269,6 +278,7 @@ path, manager, trapd, machine = sys.argv[1], json.loads(sys.argv[2]), json.loads
 rows = [
     ("lossless sustained rate (traps/s)", "lossless_rate"),
     ("burst: traps arrived", "burst_arrived"),
+    ("SNMPv3 authPriv burst: arrived", "v3_burst_arrived"),
     ("idle CPU (% of one core)", "idle_cpu_percent"),
     ("latency p50 to event log (ms)", "latency_p50_ms"),
     ("latency p99 to event log (ms)", "latency_p99_ms"),
@@ -283,7 +293,9 @@ def ratio(key):
     return round(float(manager[key]) / float(trapd[key]), 2)
 when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
 print(f"\nVorma trap manager vs snmptrapd -- {when}; {machine}")
-print(f"burst {(manager or trapd)['burst_sent']} traps; {(manager or trapd)['traps_per_rung']} traps per rung\n")
+first = manager or trapd
+print(f"burst {first['burst_sent']} SNMPv2c traps, {first['v3_burst_sent']} SNMPv3 authPriv traps; "
+      f"{first['traps_per_rung']} traps per rung\n")
 print(f"| {'measure':34} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
 print(f"|{'-'*36}|{'-'*12}|{'-'*12}|{'-'*8}|")
 for label, key in rows:
