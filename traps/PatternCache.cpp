@@ -19,6 +19,24 @@ std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wst
         compiled->regex.assign(pattern, std::regex_constants::ECMAScript);
         compiled->valid = true;
         compiled->literals = LiteralAlternatives(pattern);
+        if (compiled->literals.empty() && pattern.size() > 1) {
+            std::wstring word = pattern;
+            const bool atStart = word.front() == L'^';
+            if (atStart) {
+                word.erase(0, 1);
+            }
+            // "\\$" ends with an escaped dollar sign, which the word check below refuses.
+            const bool atEnd = !word.empty() && word.back() == L'$';
+            if (atEnd) {
+                word.pop_back();
+            }
+            std::vector<std::wstring> literal = LiteralAlternatives(word);
+            if ((atStart || atEnd) && literal.size() == 1) {
+                compiled->literals = std::move(literal);
+                compiled->atStart = atStart;
+                compiled->atEnd = atEnd;
+            }
+        }
     } catch (const std::regex_error& e) {
         compiled->error = platform::LocaleToWide(e.what());
     } catch (const std::exception& e) {
@@ -54,6 +72,13 @@ std::vector<std::wstring> CPatternCache::LiteralAlternatives(const std::wstring&
 bool CPatternCache::Compiled::Search(const std::wstring& text) const {
     if (literals.empty()) {
         return std::regex_search(text, regex);
+    }
+    if (atStart || atEnd) {
+        const std::wstring& word = literals.front();
+        if (atStart && atEnd) {
+            return text == word;
+        }
+        return atStart ? text.starts_with(word) : text.ends_with(word);
     }
     for (const std::wstring& literal : literals) {
         if (text.find(literal) != std::wstring::npos) {

@@ -25,6 +25,10 @@ class CPatternCache {
         std::wstring error;  // the regular-expression facility's description when not valid
         // When the pattern is one or more literal alternatives: the alternatives.
         std::vector<std::wstring> literals;
+        // When the pattern is "^WORD", "WORD$" or "^WORD$": the word in `literals` and where it
+        // must stand.
+        bool atStart = false;
+        bool atEnd = false;
 
         // Whether the pattern is found in `text` (a valid pattern only). May throw what
         // std::regex_search throws.

@@ -42,9 +42,15 @@ TEST(PatternCacheTest, OnlyPlainWordsAndTheirAlternativesAreLiteral) {
 
 // The substring search must find exactly what the regular expression finds.
 TEST(PatternCacheTest, SearchAgreesWithTheRegularExpression) {
-    const std::wstring patterns[] = {
-        L"linkDown", L"coldStart|warmStart", L"linkUp$",  L"^Router", L"Down|Up",
-        L"if.*Down", L"= OID: link",         L"public\t", L"x|y|z",   L"リンク"};
+    const std::wstring patterns[] = {L"linkDown",    L"coldStart|warmStart",
+                                     L"linkUp$",     L"^Router",
+                                     L"Down|Up",     L"if.*Down",
+                                     L"= OID: link", L"public\t",
+                                     L"x|y|z",       L"リンク",
+                                     L"^z$",         L"^linkUp|z",
+                                     L"^",           L"$",
+                                     L"^$",          L"Up\\$",
+                                     L"\\^a",        L"^a|b$"};
     const std::wstring texts[] = {
         L"",
         L"Router1 : 192.0.2.1\t  public\t  V2c\n\tsnmpTrapOID.0 = OID: linkDown\n",
@@ -54,6 +60,10 @@ TEST(PatternCacheTest, SearchAgreesWithTheRegularExpression) {
         L"linkUp\n",
         L"router リンク",
         L"z",
+        L"zz",
+        L"Up$",
+        L"^a",
+        L"a\nRouter\nlinkUp\nz",
     };
     CPatternCache cache;
     for (const std::wstring& pattern : patterns) {
@@ -66,6 +76,17 @@ TEST(PatternCacheTest, SearchAgreesWithTheRegularExpression) {
                 << std::string(text.begin(), text.end());
         }
     }
+}
+
+TEST(PatternCacheTest, AWordAnchoredAtOneEndIsSearchedWithoutTheRegularExpression) {
+    CPatternCache cache;
+    EXPECT_TRUE(cache.Get(L"^Core switch")->atStart);
+    EXPECT_FALSE(cache.Get(L"^Core switch")->atEnd);
+    EXPECT_TRUE(cache.Get(L"linkUp$")->atEnd);
+    EXPECT_EQ(cache.Get(L"^z$")->literals, Alternatives{L"z"});
+    EXPECT_TRUE(cache.Get(L"^a|b$")->literals.empty());
+    EXPECT_TRUE(cache.Get(L"Up\\$")->literals.empty());
+    EXPECT_TRUE(cache.Get(L"^")->literals.empty());
 }
 
 TEST(PatternCacheTest, AnInvalidPatternKeepsItsErrorAndIsCompiledOnce) {
