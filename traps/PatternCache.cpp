@@ -37,6 +37,9 @@ std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wst
                 compiled->atEnd = atEnd;
             }
         }
+        if (compiled->literals.empty()) {
+            compiled->required = RequiredWords(pattern);
+        }
     } catch (const std::regex_error& e) {
         compiled->error = platform::LocaleToWide(e.what());
     } catch (const std::exception& e) {
@@ -69,8 +72,41 @@ std::vector<std::wstring> CPatternCache::LiteralAlternatives(const std::wstring&
     }
 }
 
+std::vector<std::wstring> CPatternCache::RequiredWords(const std::wstring& pattern) {
+    if (pattern.find_first_of(L"\\|()[]{}") != std::wstring::npos) {
+        return {};
+    }
+    std::vector<std::wstring> words;
+    std::wstring word;
+    for (wchar_t c : pattern) {
+        if (c == L'*' || c == L'?') {
+            // The character before may be absent.
+            if (!word.empty()) {
+                word.pop_back();
+            }
+        }
+        if (c == L'^' || c == L'$' || c == L'.' || c == L'*' || c == L'+' || c == L'?') {
+            if (!word.empty()) {
+                words.push_back(std::move(word));
+            }
+            word.clear();
+        } else {
+            word.push_back(c);
+        }
+    }
+    if (!word.empty()) {
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
 bool CPatternCache::Compiled::Search(const std::wstring& text) const {
     if (literals.empty()) {
+        for (const std::wstring& word : required) {
+            if (text.find(word) == std::wstring::npos) {
+                return false;
+            }
+        }
         return std::regex_search(text, regex);
     }
     if (atStart || atEnd) {

@@ -29,6 +29,8 @@ class CPatternCache {
         // must stand.
         bool atStart = false;
         bool atEnd = false;
+        // Words that every match of the regular expression contains.
+        std::vector<std::wstring> required;
 
         // Whether the pattern is found in `text` (a valid pattern only). May throw what
         // std::regex_search throws.
@@ -38,6 +40,10 @@ class CPatternCache {
     // The alternatives of a pattern made only of literal text separated by '|', none of them
     // empty; empty when the pattern holds any other ECMAScript special character.
     static std::vector<std::wstring> LiteralAlternatives(const std::wstring& pattern);
+
+    // Words every match of `pattern` contains, for a pattern whose only special characters are
+    // ^ $ . * + ?; empty for any other pattern.
+    static std::vector<std::wstring> RequiredWords(const std::wstring& pattern);
 
     // The compiled form of `pattern` (ECMAScript, default options, case-sensitive).
     std::shared_ptr<const Compiled> Get(const std::wstring& pattern);

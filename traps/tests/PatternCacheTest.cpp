@@ -89,6 +89,29 @@ TEST(PatternCacheTest, AWordAnchoredAtOneEndIsSearchedWithoutTheRegularExpressio
     EXPECT_TRUE(cache.Get(L"^")->literals.empty());
 }
 
+TEST(PatternCacheTest, RequiredWordsAreThoseEveryMatchContains) {
+    struct Case {
+        std::wstring pattern;
+        Alternatives expected;
+    };
+    const Case cases[] = {
+        {L"ifAlias.*maintenance", {L"ifAlias", L"maintenance"}},
+        {L"^Lab .*down$", {L"Lab ", L"down"}},
+        {L"colou?r", {L"colo", L"r"}},
+        {L"ab*c", {L"a", L"c"}},
+        {L"ab+c", {L"ab", L"c"}},
+        {L"a*", {}},
+        {L"a|b", {}},
+        {L"(ab)*", {}},
+        {L"a{2}", {}},
+        {L"\\.x", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CPatternCache::RequiredWords(c.pattern), c.expected)
+            << std::string(c.pattern.begin(), c.pattern.end());
+    }
+}
+
 TEST(PatternCacheTest, AnInvalidPatternKeepsItsErrorAndIsCompiledOnce) {
     CPatternCache cache;
     std::shared_ptr<const CPatternCache::Compiled> first = cache.Get(L"a(");
