@@ -319,8 +319,8 @@ struct WatchResult {
     std::vector<double> latencies;  // seconds
 };
 
-void Watch(const Options& o, const std::vector<double>& sendTimes, std::atomic<bool>& sendDone,
-           WatchResult& result) {
+void Watch(const Options& o, const std::vector<std::atomic<double>>& sendTimes,
+           std::atomic<bool>& sendDone, WatchResult& result) {
     std::ifstream in(o.watch, std::ios::binary);
     in.seekg(0, std::ios::end);
     const std::string needle = "vbench-" + o.run + "-";
@@ -346,7 +346,9 @@ void Watch(const Options& o, const std::vector<double>& sendTimes, std::atomic<b
                     if (seq >= 0 && seq < o.count && seen[static_cast<std::size_t>(seq)] == 0) {
                         seen[static_cast<std::size_t>(seq)] = 1;
                         ++result.seen;
-                        result.latencies.push_back(now - sendTimes[static_cast<std::size_t>(seq)]);
+                        result.latencies.push_back(now -
+                                                   sendTimes[static_cast<std::size_t>(seq)].load(
+                                                       std::memory_order_acquire));
                         lastProgress = now;
                     }
                 }
@@ -408,7 +410,8 @@ int main(int argc, char** argv) {
         Usage();
     }
 
-    std::vector<double> sendTimes(static_cast<std::size_t>(o.count), 0.0);
+    // Stamped before each send, so a line never shows up before its trap's time is known.
+    std::vector<std::atomic<double>> sendTimes(static_cast<std::size_t>(o.count));
     std::atomic<bool> sendDone{false};
     WatchResult watched;
     std::thread watcher;
@@ -456,6 +459,9 @@ int main(int argc, char** argv) {
             headers[i].msg_hdr.msg_iovlen = 1;
         }
         const double stamp = Now();
+        for (unsigned i = 0; i < n; ++i) {
+            sendTimes[static_cast<std::size_t>(sent + i)].store(stamp, std::memory_order_release);
+        }
         unsigned done = 0;
         while (done < n) {
             int r = ::sendmmsg(sockets[static_cast<std::size_t>(source)], headers.data() + done,
@@ -469,9 +475,6 @@ int main(int argc, char** argv) {
                 return 1;
             }
             done += static_cast<unsigned>(r);
-        }
-        for (unsigned i = 0; i < n; ++i) {
-            sendTimes[static_cast<std::size_t>(sent + i)] = stamp;
         }
         sent += n;
         source = (source + 1) % o.sources;
