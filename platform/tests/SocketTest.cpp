@@ -68,3 +68,35 @@ TEST(SocketTest, TrialBindsOfTheTwoFamiliesAreIndependent) {
 }
 
 }  // namespace
+
+namespace {
+
+int ReceiveBuffer(int fd) {
+    int size = 0;
+    socklen_t length = sizeof size;
+    getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, &length);
+    return size;
+}
+
+// A size above the system's cap (net.core.rmem_max) is granted to a process that may go past it,
+// as the manager running as root does; a buffer already large enough is left as it is.
+TEST(SocketTest, TheReceiveBufferGoesPastTheSystemCapAndNeverShrinks) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    const int cap = 64 * 1024 * 1024;
+    std::error_code error = platform::EnsureReceiveBuffer(fd, cap);
+    if (error && geteuid() != 0) {
+        close(fd);
+        GTEST_SKIP() << "going past the cap needs CAP_NET_ADMIN";
+    }
+    EXPECT_FALSE(error) << Code(error);
+    const int granted = ReceiveBuffer(fd);
+    EXPECT_GE(granted, cap);
+    EXPECT_FALSE(platform::EnsureReceiveBuffer(fd, 4096));
+    EXPECT_EQ(ReceiveBuffer(fd), granted);
+    close(fd);
+
+    EXPECT_TRUE(platform::EnsureReceiveBuffer(-1, 4096));
+}
+
+}  // namespace
