@@ -193,6 +193,11 @@ std::optional<std::wstring> QuotableText(const std::vector<std::uint8_t>& data) 
     if (back.size() != data.size() - 2 || !std::equal(back.begin(), back.end(), data.begin())) {
         return std::nullopt;
     }
+    // Where wchar_t holds UTF-16 an unpaired surrogate survives the conversion above, but not the
+    // UTF-8 of the file.
+    if (Utf8ToWide(WideToUtf8(text)) != text) {
+        return std::nullopt;
+    }
     return text;
 }
 

@@ -22,7 +22,7 @@ constexpr std::size_t Utf16Length(std::wstring_view text) {
     } else {
         std::size_t n = 0;
         for (wchar_t c : text) {
-            n += static_cast<std::uint32_t>(c) > 0xFFFFu ? 2 : 1;
+            n += (static_cast<std::uint32_t>(c) >> 16) != 0 ? 2 : 1;
         }
         return n;
     }
