@@ -2,7 +2,8 @@
 #
 # The posix thread model is the one whose libstdc++ has std::thread and std::mutex. Everything is
 # linked statically (libgcc, libstdc++, winpthread), so the programs need no DLL of the toolchain.
-# Tests run under Wine (CMAKE_CROSSCOMPILING_EMULATOR).
+# Tests run under Wine (CMAKE_CROSSCOMPILING_EMULATOR: wine-run.sh, which also keeps what the
+# event log was given).
 #
 #   VORMA_WINDOWS_DEPS  prefix of the cross-built OpenSSL, Net-SNMP and googletest
 #                       (scripts/build-windows.sh builds them and passes it)
@@ -21,7 +22,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 find_program(VORMA_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VORMA_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 
 # Libraries and headers come from the mingw sysroot and the cross-built dependencies only; the
 # build machine's own libraries must never be found. Programs (code generators) are the host's.

@@ -49,6 +49,15 @@ std::wstring CodePageToWide(unsigned codePage, std::string_view bytes);
 // at program start, before any other thread exists.
 void InitProcessLocale();
 
+// Makes the locale `name` ("C.UTF-8", "ja_JP.SJIS") the process's C and C++ global locale, for
+// tests and tools that read and write text files in a chosen encoding; the programs themselves use
+// InitProcessLocale. False, changing nothing, when the system lacks the locale. Windows takes a
+// POSIX name by its code page ("*.UTF-8" 65001, "*.SJIS" 932): its C run time has no UTF-8 locale,
+// so the conversions below follow the named code page themselves.
+bool SetProcessLocale(const std::string& name);
+// The current locale's name, as SetProcessLocale takes it back.
+std::string ProcessLocaleName();
+
 // Wide <-> the encoding of the current C locale (what text files use).
 std::string WideToLocale(std::wstring_view text);
 std::wstring LocaleToWide(std::string_view bytes);

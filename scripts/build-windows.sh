@@ -12,6 +12,7 @@
 #     openssl-<ver>_net-snmp-<ver>/   include/, lib/libcrypto.a, lib/libnetsnmp.a, bin/libeay32.dll
 #     googletest-<ver>/               gtest and gmock for mingw
 #     nlohmann-json-<ver>/            the header-only JSON library, relocated
+#     gsoap-<ver>/                    gSOAP's run time (the host's soapcpp2 generates the code)
 #
 # Environment:
 #   BUILD_DIR          build folder (default: build-windows)
@@ -39,7 +40,7 @@ command -v apt-get >/dev/null || die "this needs a Debian machine with apt-get"
 # --- Tools -------------------------------------------------------------------------------------
 packages=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    mingw-w64-tools wine wine64 dpkg-dev googletest nlohmann-json3-dev
+    mingw-w64-tools wine wine64 dpkg-dev googletest nlohmann-json3-dev gsoap python3
     cmake ninja-build pkg-config make perl xz-utils
 )
 missing=()
@@ -238,6 +239,35 @@ build_googletest() {
     cmake --install "$work/build" >"$work/install.log" 2>&1 || die "googletest install failed"
 }
 
+# gSOAP's run time (stdsoap2 and its DOM) from Debian's source package, the version of the host's
+# soapcpp2, which generates the code it serves.
+build_gsoap() {
+    local prefix=$1 work=$2 version
+    mkdir -p "$work/gsoap" && cd "$work/gsoap"
+    version=$(fetch_source gsoap "$GSOAP_VERSION") || die "cannot download the source of gsoap"
+    [ "$version" = "$GSOAP_VERSION" ] || die "got gsoap $version instead of $GSOAP_VERSION"
+    cd gsoap-*/gsoap
+    log "building the gSOAP $version run time for Windows"
+    mkdir -p "$prefix/include" "$prefix/lib/pkgconfig"
+    for f in stdsoap2 dom; do
+        nice $HOST-g++-posix -O2 -DWITH_IPV6 -DWITH_DOM -c $f.cpp -o "$work/$f.o" ||
+            die "gSOAP $f.cpp does not compile"
+    done
+    $HOST-ar rcs "$prefix/lib/libgsoap++.a" "$work/stdsoap2.o" "$work/dom.o"
+    cp stdsoap2.h "$prefix/include/"
+    cat >"$prefix/lib/pkgconfig/gsoap++.pc" <<EOF
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include
+
+Name: GSoap
+Description: gSOAP $version run time for Windows, static
+Version: ${version%%-*}
+Libs: -L\${libdir} -lgsoap++ -lws2_32
+Cflags: -DWITH_IPV6 -DWITH_DOM -I\${includedir}
+EOF
+}
+
 # nlohmann-json is header-only: its headers and CMake package, moved under a prefix of their own
 # (its package files are relocatable) so that the cross build never looks into /usr/include.
 stage_nlohmann_json() {
@@ -252,6 +282,8 @@ package_version() { dpkg-query -W -f='${Version}' "$1"; }
 resolve_versions
 ssl_snmp_dir="openssl-${OPENSSL_VERSION}_net-snmp-${NET_SNMP_VERSION}"
 gtest_dir="googletest-$(package_version googletest)"
+GSOAP_VERSION=$(package_version gsoap)
+gsoap_dir="gsoap-$GSOAP_VERSION"
 json_dir="nlohmann-json-$(package_version nlohmann-json3-dev)"
 mkdir -p "$DEPS_ROOT"
 # One build of the dependencies at a time on this machine.
@@ -261,10 +293,11 @@ start=$SECONDS
 build_cached "$ssl_snmp_dir" build_ssl_and_snmp
 build_cached "$gtest_dir" build_googletest
 build_cached "$json_dir" stage_nlohmann_json
+build_cached "$gsoap_dir" build_gsoap
 flock -u 9
 [ $((SECONDS - start)) -gt 5 ] && log "dependencies built in $((SECONDS - start)) s"
-deps="$DEPS_ROOT/$ssl_snmp_dir;$DEPS_ROOT/$gtest_dir;$DEPS_ROOT/$json_dir"
-log "dependencies: $DEPS_ROOT/{$ssl_snmp_dir,$gtest_dir,$json_dir}"
+deps="$DEPS_ROOT/$ssl_snmp_dir;$DEPS_ROOT/$gtest_dir;$DEPS_ROOT/$json_dir;$DEPS_ROOT/$gsoap_dir"
+log "dependencies: $DEPS_ROOT/{$ssl_snmp_dir,$gtest_dir,$json_dir,$gsoap_dir}"
 
 # --- The programs and their tests --------------------------------------------------------------
 cd "$source_dir"
@@ -278,7 +311,8 @@ export WINEPREFIX="$source_dir/$BUILD_DIR/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
-export LC_ALL=ja_JP.UTF-8
+export LANG=ja_JP.UTF-8 LC_MESSAGES=C.UTF-8
+unset LC_ALL
 unset DISPLAY WAYLAND_DISPLAY
 locale -a 2>/dev/null | grep -qix "ja_JP.utf8" || localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
     die "cannot build the ja_JP.UTF-8 locale"

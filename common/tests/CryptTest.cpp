@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/Crypt.h"
+#include "tests/support/SystemLibrary.h"
 
 namespace {
 
@@ -140,8 +141,8 @@ TEST(CryptTest, MissingLibraryFailsAndIsTriedAgain) {
 }
 
 TEST(CryptTest, LibraryWithoutTheFunctionsLeavesTheObjectUnusable) {
-    // The C library loads, but exports none of the five functions.
-    CCrypt crypt(kBuiltInPassPhrase, L"libc.so.6");
+    // A system library loads, but exports none of the five functions.
+    CCrypt crypt(kBuiltInPassPhrase, test::kLibraryWithoutCrypto);
     std::string out;
     EXPECT_FALSE(crypt.LoadCryptoLibrary());
     EXPECT_EQ(crypt.GetLastError(), 127u);

@@ -12,6 +12,7 @@
 #include "common/LogWriter.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "tests/support/ScopedLocale.h"
 #include "tests/support/TempSysRoot.h"
 
@@ -58,7 +59,7 @@ class LogWriterTest : public ::testing::Test {
     LogWriterTest() : m_locale("C.UTF-8") { fs::create_directories(Logs()); }
 
     fs::path Logs() const { return m_root.path() / "logs"; }
-    std::wstring Base() const { return platform::LocaleToWide((Logs() / "FilterLog").native()); }
+    std::wstring Base() const { return platform::WidePath(Logs() / "FilterLog"); }
     fs::path Today(system_clock::time_point when = kNoon) const {
         return Logs() / ("FilterLog_" + DateText(platform::ToLocalTime(when)) + ".txt");
     }

@@ -10,6 +10,7 @@
 #include "getpoll/GetOidList.h"
 #include "getpoll/OptionLine.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "tests/support/ApplicationLog.h"
 #include "tests/support/ScopedLocale.h"
 #include "tests/support/TempSysRoot.h"
@@ -143,7 +144,7 @@ class GetOidListTest : public ::testing::Test {
     std::wstring Write(const std::wstring& text) {
         std::filesystem::path file = m_root.path() / "GetOIDList.txt";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << platform::WideToLocale(text);
-        return platform::LocaleToWide(file.native());
+        return platform::WidePath(file);
     }
 
     test::ScopedLocale m_locale;
@@ -191,7 +192,7 @@ TEST_F(GetOidListTest, LoadsGoodLinesAndReportsEachRejection) {
         EXPECT_EQ(events[i].eventIdentifier, 0xC00017DBu);
         EXPECT_EQ(events[i].eventType, 1);
         ASSERT_EQ(events[i].strings.size(), 1u);
-        EXPECT_EQ(events[i].strings[0], expected[i]) << i;
+        EXPECT_EQ(events[i].strings[0], test::AsLoggedString(expected[i])) << i;
     }
 }
 

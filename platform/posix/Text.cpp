@@ -171,6 +171,19 @@ void InitProcessLocale() {
     tzset();
 }
 
+bool SetProcessLocale(const std::string& name) {
+    try {
+        std::locale::global(std::locale(name));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string ProcessLocaleName() {
+    return std::locale().name();
+}
+
 std::string WideToLocale(std::wstring_view text) {
     return FromWide(LocaleCodeset(), text, "?", nullptr);
 }

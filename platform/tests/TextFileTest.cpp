@@ -21,7 +21,7 @@ class TextFileTest : public ::testing::Test {
     std::wstring Write(const std::string& bytes) {
         std::filesystem::path file = m_root.path() / "lines.txt";
         std::ofstream(file, std::ios::binary) << bytes;
-        return platform::LocaleToWide(file.native());
+        return platform::WidePath(file);
     }
 
     test::TempSysRoot m_root;
@@ -54,7 +54,7 @@ TEST_F(TextFileTest, SplitsLinesAsATextModeStream) {
 TEST_F(TextFileTest, MissingFileOrFolderIsNotRead) {
     EXPECT_FALSE(platform::ReadTextFileLines(L"/nonexistent-vorma/lines.txt").has_value());
     EXPECT_FALSE(
-        platform::ReadTextFileLines(platform::LocaleToWide(m_root.path().native())).has_value());
+        platform::ReadTextFileLines(platform::WidePath(m_root.path())).has_value());
 }
 
 // Code page 932 text whose second bytes include 0x5C, the backslash of ASCII.

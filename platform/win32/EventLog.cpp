@@ -13,6 +13,10 @@ HANDLE AsHandle(std::uintptr_t handle) {
 
 }  // namespace
 
+std::filesystem::path ApplicationLogFile() {
+    return {};  // the system keeps the log
+}
+
 EventLogSource::EventLogSource(EventLogSource&& other) noexcept : m_handle(other.m_handle) {
     other.m_handle = 0;
 }

@@ -1,12 +1,14 @@
 #include "platform/Text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "platform/win32/WindowsHeaders.h"
@@ -138,9 +140,41 @@ std::wstring ToWide(UINT codePage, std::string_view bytes) {
     return out;
 }
 
+// A code page that SetProcessLocale named and the C run time cannot take (UTF-8), with the name it
+// was given; 0 when the run time's own locale stands.
+struct LocaleOverride {
+    std::mutex mutex;
+    UINT codePage = 0;
+    std::string name;
+};
+
+LocaleOverride& Override() {
+    static LocaleOverride state;
+    return state;
+}
+
+void SetOverride(UINT codePage, const std::string& name) {
+    std::lock_guard<std::mutex> lock(Override().mutex);
+    Override().codePage = codePage;
+    Override().name = name;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
 // The code page of the C run-time library's current locale ("Japanese_Japan.932" gives 932).
 // The "C" locale has none of its own: the system's ANSI code page stands for it.
 UINT LocaleCodePage() {
+    {
+        std::lock_guard<std::mutex> lock(Override().mutex);
+        if (Override().codePage != 0) {
+            return Override().codePage;
+        }
+    }
     const char* name = std::setlocale(LC_CTYPE, nullptr);
     if (name != nullptr) {
         const char* dot = std::strrchr(name, '.');
@@ -194,12 +228,48 @@ void InitProcessLocale() {
     std::wstring name = LocaleField(lcid, LOCALE_SENGLANGUAGE, 128) + L"_" +
                         LocaleField(lcid, LOCALE_SENGCOUNTRY, 128) + L"." +
                         LocaleField(lcid, LOCALE_IDEFAULTANSICODEPAGE, 6);
+    SetOverride(0, {});
     if (::_wsetlocale(LC_ALL, name.c_str()) == nullptr) {
         // The run-time library does not know that name: the system's ANSI code page at least.
         ::_wsetlocale(LC_ALL, L"");
     }
     ::_tzset();
     ::SetThreadLocale(lcid);
+}
+
+bool SetProcessLocale(const std::string& name) {
+    // POSIX names: language_COUNTRY.codeset. The run time knows languages by their English names.
+    std::string language = name.substr(0, name.find('.'));
+    std::string codeset =
+        name.find('.') == std::string::npos ? "" : name.substr(name.find('.') + 1);
+    std::string runTimeName = name;
+    UINT codePage = 0;
+    if (language == "ja_JP") {
+        runTimeName = "Japanese_Japan.932";
+    } else if (language == "C" || language == "POSIX") {
+        runTimeName = "C";
+    }
+    if (EqualsIgnoringCase(codeset, "UTF-8") || EqualsIgnoringCase(codeset, "utf8")) {
+        codePage = CP_UTF8;
+    } else if (EqualsIgnoringCase(codeset, "SJIS") || EqualsIgnoringCase(codeset, "Shift_JIS")) {
+        runTimeName = "Japanese_Japan.932";
+    }
+    if (std::setlocale(LC_ALL, runTimeName.c_str()) == nullptr) {
+        return false;
+    }
+    SetOverride(codePage, name);
+    return true;
+}
+
+std::string ProcessLocaleName() {
+    {
+        std::lock_guard<std::mutex> lock(Override().mutex);
+        if (Override().codePage != 0) {
+            return Override().name;
+        }
+    }
+    const char* name = std::setlocale(LC_ALL, nullptr);
+    return name != nullptr ? name : "C";
 }
 
 std::string WideToLocale(std::wstring_view text) {

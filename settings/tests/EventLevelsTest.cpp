@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "settings/EventLevels.h"
 #include "tests/support/ApplicationLog.h"
 #include "tests/support/ScopedLocale.h"
@@ -75,7 +76,7 @@ TEST(EventLevelsTest, PatternLimitCountsAfterTrimming) {
     // UTF-16 units: 512 characters beyond U+FFFF are 1,024 units, one more is too long.
     std::wstring astral;
     for (int i = 0; i < 512; ++i) {
-        astral += L'\U0001F600';
+        astral += L"\U0001F600";  // a string: two UTF-16 units where wchar_t has 16 bits
     }
     EXPECT_EQ(ParseEventLevelLine(L"1," + astral, entry), EventLevelLineError::kNone);
     EXPECT_EQ(ParseEventLevelLine(L"1," + astral + L"x", entry),
@@ -117,7 +118,7 @@ class EventLevelFileTest : public ::testing::Test {
     std::wstring Write(const std::wstring& text) {
         std::filesystem::path file = m_root.path() / "EventLevel.txt";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << platform::WideToLocale(text);
-        return platform::LocaleToWide(file.native());
+        return platform::WidePath(file);
     }
 
     test::ScopedLocale m_locale;
@@ -145,8 +146,9 @@ TEST_F(EventLevelFileTest, LoadsEntriesAndReportsBadLines) {
               kReadError + L"イベントレベル指定の正規表現が不正です。\r\nbad line");
     // The trimmed pattern, not the line.
     EXPECT_EQ(events[1].strings[0],
-              kReadError + L"イベントレベル指定の正規表現が最大長をオーバーしています。\r\n" +
-                  longPattern);
+              test::AsLoggedString(
+                  kReadError + L"イベントレベル指定の正規表現が最大長をオーバーしています。\r\n" +
+                  longPattern));
     EXPECT_EQ(events[2].strings[0], kReadError + L"イベントレベル指定の正規表現が不正です。\r\n2,");
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "settings/FilterList.h"
 #include "settings/SettingLines.h"
 #include "tests/support/ApplicationLog.h"
@@ -27,7 +28,7 @@ class FilterListTest : public ::testing::Test {
     std::wstring Write(const std::string& bytes) {
         std::filesystem::path file = m_root.path() / "FilterWhite.txt";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-        return platform::LocaleToWide(file.native());
+        return platform::WidePath(file);
     }
     std::wstring WriteWide(const std::wstring& text) { return Write(platform::WideToLocale(text)); }
 
@@ -36,8 +37,7 @@ class FilterListTest : public ::testing::Test {
 };
 
 TEST_F(FilterListTest, MissingFileGivesNoPatternsAndNoEvent) {
-    EXPECT_TRUE(
-        LoadFilterList(platform::LocaleToWide((m_root.path() / "none.txt").native())).empty());
+    EXPECT_TRUE(LoadFilterList(platform::WidePath(m_root.path() / "none.txt")).empty());
     EXPECT_TRUE(test::ReadApplicationLog().empty());
 }
 
@@ -67,7 +67,7 @@ TEST_F(FilterListTest, LinesOverTheLimitAreReportedAndSkipped) {
     const std::wstring keptJapanese(1024, L'字');
     std::wstring astral512;
     for (int i = 0; i < 512; ++i) {
-        astral512 += L'\U0001F600';
+        astral512 += L"\U0001F600";  // a string: two UTF-16 units where wchar_t has 16 bits
     }
     const std::wstring long1025(1025, L'b');
     const std::wstring longAstral = astral512 + L"c";  // 1,025 units in 513 characters
@@ -83,8 +83,8 @@ TEST_F(FilterListTest, LinesOverTheLimitAreReportedAndSkipped) {
         EXPECT_EQ(events[i].eventType, 1);
         ASSERT_EQ(events[i].strings.size(), 1u);
     }
-    EXPECT_EQ(events[0].strings[0], kReadError + kTooLong + long1025);
-    EXPECT_EQ(events[1].strings[0], kReadError + kTooLong + longAstral);
+    EXPECT_EQ(events[0].strings[0], test::AsLoggedString(kReadError + kTooLong + long1025));
+    EXPECT_EQ(events[1].strings[0], test::AsLoggedString(kReadError + kTooLong + longAstral));
 }
 
 TEST_F(FilterListTest, WithoutTheLimitLongLinesAreKept) {

@@ -8,6 +8,7 @@
 #include "common/Crypt.h"
 #include "getpoll/OptionLine.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "settings/SnmpV3Settings.h"
 #include "settings/UsmEntry.h"
 #include "tests/support/ApplicationLog.h"
@@ -150,7 +151,7 @@ class SnmpV3SettingsTest : public ::testing::Test {
     std::wstring Write(const std::wstring& text) {
         std::filesystem::path file = m_root.path() / "SnmpV3Setting.txt";
         std::ofstream(file, std::ios::binary | std::ios::trunc) << platform::WideToLocale(text);
-        return platform::LocaleToWide(file.native());
+        return platform::WidePath(file);
     }
 
     test::ScopedLocale m_locale;

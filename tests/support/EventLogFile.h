@@ -1,4 +1,5 @@
-// Test helper: the events of the emulated Application log, oldest first.
+// Test helper: the events of the emulated Application log, oldest first (under Wine: the events
+// that Wine showed, see WineEventLog.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,10 +10,16 @@
 #include <vector>
 
 #include "platform/EventLog.h"
+#ifdef _WIN32
+#include "tests/support/WineEventLog.h"
+#endif
 
 namespace test {
 
 inline std::vector<nlohmann::json> ReadEventLog() {
+#ifdef _WIN32
+    return ReadWineEventLog();
+#endif
     std::vector<nlohmann::json> events;
     std::ifstream in(platform::ApplicationLogFile(), std::ios::binary);
     std::string line;

@@ -4,9 +4,31 @@
 #pragma once
 
 #include <locale>
+#include <stdexcept>
+#include <string>
+
+#include "platform/Text.h"
 
 namespace test {
 
+#ifdef _WIN32
+// The C++ library of mingw-w64 knows only the "C" locale: the platform layer sets the C run time's
+// locale and the code page of the text conversions instead.
+class ScopedLocale {
+  public:
+    explicit ScopedLocale(const char* name) : m_previous(platform::ProcessLocaleName()) {
+        if (!platform::SetProcessLocale(name)) {
+            throw std::runtime_error(std::string("no locale ") + name);
+        }
+    }
+    ~ScopedLocale() { platform::SetProcessLocale(m_previous); }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+
+  private:
+    std::string m_previous;
+};
+#else
 class ScopedLocale {
   public:
     explicit ScopedLocale(const char* name) : m_previous(std::locale::global(std::locale(name))) {}
@@ -17,5 +39,6 @@ class ScopedLocale {
   private:
     std::locale m_previous;
 };
+#endif
 
 }  // namespace test

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -21,6 +22,12 @@ class TempSysRoot {
             m_old = old;
         }
         SetVariable(m_path.string());
+#ifdef _WIN32
+        // A fresh system root has an empty Application log: under Wine, forget the events so far.
+        if (const char* log = getenv("VORMA_WINE_EVENT_LOG"); log != nullptr) {
+            std::ofstream(log, std::ios::binary | std::ios::trunc);
+        }
+#endif
     }
     ~TempSysRoot() {
         if (m_hadOld) {
@@ -34,7 +41,9 @@ class TempSysRoot {
     TempSysRoot(const TempSysRoot&) = delete;
     TempSysRoot& operator=(const TempSysRoot&) = delete;
 
-    const std::filesystem::path& path() const { return m_path; }
+    const std::filesystem::path& path() const {
+        return m_path;
+    }
 
   private:
     static std::filesystem::path MakeFolder() {

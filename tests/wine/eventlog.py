@@ -5,6 +5,7 @@ Wine keeps no event log: ReportEventW prints the event's identifiers on the adva
 and each insertion string on the eventlog channel (as an error, warning or trace line by the
 event's type). This reads those lines back into events.
 
+  eventlog.py parse FILE              print the events of Wine output kept in FILE
   eventlog.py run -- COMMAND...       run COMMAND under Wine's event channels, print one JSON
                                       object per event: {"id", "type", "category", "strings"}
   eventlog.py expect --event JSON ... -- COMMAND...
@@ -81,6 +82,11 @@ def run(command):
 
 def main():
     argv = sys.argv[1:]
+    if argv[:1] == ["parse"] and len(argv) == 2:
+        with open(argv[1], encoding="utf-8", errors="replace") as f:
+            for event in parse(f):
+                print(json.dumps(event, ensure_ascii=False))
+        return 0
     if "--" not in argv:
         sys.exit(__doc__)
     split = argv.index("--")

@@ -7,7 +7,8 @@
 //   hold-mutex NAME EVENT MODE     hold mutex NAME, print "held", wait for event EVENT, then
 //                                  release it (MODE release) or exit still holding it (abandon)
 //   report-event SOURCE ID TYPE TEXT...   one event; exit code 0 when it was written
-//   service NAME                   run as the service NAME until it is stopped
+//   service NAME                   run as the service NAME until it is stopped, with the events
+//                                  1100 "running" and 1101 "stopped" from the source NAME
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,13 +37,21 @@ std::uint32_t Handler(std::uint32_t control, std::uint32_t, void*, void*) {
     return 0;
 }
 
+// One information event under the service's name as its source.
+void ReportState(std::uint32_t eventId, const wchar_t* text) {
+    platform::EventLogSource source = platform::EventLogSource::Register(g_serviceName);
+    source.Report(platform::kEventTypeInformation, 0, eventId, {text});
+}
+
 void ServiceMain() {
     g_status = platform::RegisterServiceControlHandler(g_serviceName, &Handler, nullptr);
     platform::ServiceStatus status;
     status.currentState = platform::kServiceRunning;
     status.controlsAccepted = platform::kServiceAcceptStop | platform::kServiceAcceptShutdown;
     platform::ReportServiceStatus(g_status, status);
+    ReportState(1100, L"running");
     g_stop->Wait();
+    ReportState(1101, L"stopped");
     status.currentState = platform::kServiceStopped;
     status.controlsAccepted = 0;
     platform::ReportServiceStatus(g_status, status);
