@@ -16,6 +16,7 @@
 #include "getpoll/GetOidList.h"
 #include "platform/NamedMutex.h"
 #include "platform/Text.h"
+#include "platform/TextFile.h"
 #include "product/Registry.h"
 #include "product/RegistryRoot.h"
 #include "settings/SnmpV3Settings.h"
@@ -72,7 +73,7 @@ class UsmEncryptTest : public ::testing::Test {
         m_config = m_install / "Common" / "snmp" / "Config";
         fs::create_directories(m_config);
         // As the Linux installer writes it: without a separator at the end.
-        SetInstallDir(platform::LocaleToWide(m_install.native()));
+        SetInstallDir(platform::WidePath(m_install));
     }
 
     static void SetInstallDir(const std::wstring& dir) {
@@ -223,7 +224,7 @@ TEST_F(UsmEncryptTest, KeepsTheOriginalsAsBackupsAndASecondRunChangesNothing) {
 }
 
 TEST_F(UsmEncryptTest, FindsTheFilesWithOrWithoutSeparatorAfterTheInstallationFolder) {
-    const std::wstring install = platform::LocaleToWide(m_install.native());
+    const std::wstring install = platform::WidePath(m_install);
     for (const std::wstring& dir : {install, install + L"/", install + L"//"}) {
         SetInstallDir(dir);
         WriteBytes(GetOidList(), "-v:3 -u:monitor -a:SHA -AP:password -agent:h -oid:o\n");
@@ -302,8 +303,8 @@ TEST_F(UsmEncryptTest, KeepsLinesTheManagerRejectsButTheToolAccepts) {
     const std::string usm = CrLfLines({"-e:80000 -u:\"with blank\" -a:MD5 -AP:passwor"});
     WriteBytes(GetOidList(), get);
     WriteBytes(SnmpV3(), usm);
-    ASSERT_TRUE(LoadGetOidList(platform::LocaleToWide(GetOidList().native())).empty());
-    ASSERT_TRUE(LoadSnmpV3Settings(platform::LocaleToWide(SnmpV3().native())).empty());
+    ASSERT_TRUE(LoadGetOidList(platform::WidePath(GetOidList())).empty());
+    ASSERT_TRUE(LoadSnmpV3Settings(platform::WidePath(SnmpV3())).empty());
 
     test::ToolResult run = test::RunTool();
     EXPECT_EQ(run.status, 0);
@@ -333,7 +334,7 @@ UsmFields Fields(const UsmEntry& e) {
 
 std::vector<GetFields> LoadGet(const fs::path& path) {
     std::vector<GetFields> fields;
-    for (const GetOidEntry& e : LoadGetOidList(platform::LocaleToWide(path.native()))) {
+    for (const GetOidEntry& e : LoadGetOidList(platform::WidePath(path))) {
         auto [engine, user, auth, authPass, priv, privPass] = Fields(e.usm);
         fields.emplace_back(e.version, e.community, e.agent, e.oid, engine, user, auth, authPass,
                             priv, privPass);
@@ -343,7 +344,7 @@ std::vector<GetFields> LoadGet(const fs::path& path) {
 
 std::vector<UsmFields> LoadUsm(const fs::path& path) {
     std::vector<UsmFields> fields;
-    for (const UsmEntry& e : LoadSnmpV3Settings(platform::LocaleToWide(path.native()))) {
+    for (const UsmEntry& e : LoadSnmpV3Settings(platform::WidePath(path))) {
         fields.push_back(Fields(e));
     }
     return fields;
@@ -449,8 +450,8 @@ TEST_F(UsmEncryptTest, BackupThatCannotBeDeletedFailsBeforeAnythingChanges) {
     test::ToolResult run = test::RunTool();
     EXPECT_EQ(run.status, 101);
     EXPECT_EQ(Output(run), L"バックアップファイルの削除に失敗しました。[" +
-                               platform::LocaleToWide(GetOidListBackup().native()) + L"]\n" +
-                               kError + kGetOidListFailed);
+                               platform::WidePath(GetOidListBackup()) + L"]\n" + kError +
+                               kGetOidListFailed);
     EXPECT_EQ(ReadBytes(GetOidList()), get);
     EXPECT_TRUE(fs::is_directory(GetOidListBackup() / "not empty"));
     EXPECT_FALSE(fs::exists(SnmpV3Backup()));  // the second file is not read
