@@ -64,4 +64,37 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port) {
     return result;
 }
 
+namespace {
+
+int ReceiveBufferOf(SOCKET s) {
+    int size = 0;
+    int length = sizeof size;
+    if (::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &length) != 0) {
+        return -1;
+    }
+    return size;
+}
+
+}  // namespace
+
+std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
+    // Windows has no system cap on SO_RCVBUF to go past: setting it is enough.
+    const SOCKET s = static_cast<SOCKET>(socket);
+    const int current = ReceiveBufferOf(s);
+    if (current < 0) {
+        return WinsockError(::WSAGetLastError());
+    }
+    if (current >= bytes) {
+        return {};
+    }
+    if (::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes),
+                     sizeof bytes) != 0) {
+        return WinsockError(::WSAGetLastError());
+    }
+    if (ReceiveBufferOf(s) < bytes) {
+        return std::make_error_code(std::errc::no_buffer_space);
+    }
+    return {};
+}
+
 }  // namespace platform

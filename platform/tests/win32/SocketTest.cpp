@@ -59,6 +59,24 @@ TEST(Win32SocketTest, TrialBindFailsOnlyOnAPortTakenInTheSameFamily) {
     EXPECT_FALSE(platform::TryBindUdp(AddressFamily::kIpv4, v6.port())) << v6.port();
 }
 
+TEST(Win32SocketTest, ReceiveBufferGrowsToTheSizeAskedFor) {
+    WSADATA data;
+    ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    ASSERT_NE(s, INVALID_SOCKET);
+    const int wanted = 4 * 1024 * 1024;
+    EXPECT_FALSE(platform::EnsureReceiveBuffer(static_cast<std::intptr_t>(s), wanted));
+    int size = 0;
+    int length = sizeof size;
+    ASSERT_EQ(::getsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &length), 0);
+    EXPECT_GE(size, wanted);
+    // A buffer that is large enough is left alone.
+    EXPECT_FALSE(platform::EnsureReceiveBuffer(static_cast<std::intptr_t>(s), 1024));
+    ::closesocket(s);
+    EXPECT_TRUE(platform::EnsureReceiveBuffer(static_cast<std::intptr_t>(INVALID_SOCKET), 1024));
+    ::WSACleanup();
+}
+
 TEST(Win32SocketTest, BadSocketsGiveTheWinsockError) {
     std::uint16_t port = 0;
     EXPECT_NE(platform::SocketLocalPort(static_cast<std::intptr_t>(INVALID_SOCKET), &port), 0u);
