@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Under Wine a service's events show on the debug channels of services.exe: the child program of
-# the platform tests runs as a service, is stopped, and its two events must be found there.
+# the platform tests runs as a service, is stopped, and its two events must be found there. Then
+# the child is started from the console as a service, which the dispatcher refuses.
 #   service_events_test.sh CHILD_EXE
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,6 +33,14 @@ export name child
 
 "$here/with-service-events.sh" "$log" bash -c lifecycle
 rc=$?
+# Started from a console, the dispatcher cannot connect to the service manager: 1063
+# (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), of which the exit status keeps the low 8 bits.
+wine "$1" service VormaNotAService </dev/null >/dev/null 2>&1
+console_rc=$?
+if [ $console_rc -ne $((1063 & 255)) ]; then
+    echo "the dispatcher started from a console exited with $console_rc, not $((1063 & 255))"
+    rc=1
+fi
 seen=$(python3 "$here/eventlog.py" parse "$log" | python3 -c '
 import json, sys
 print(json.dumps([[e["id"], e["type"], e["strings"]] for e in map(json.loads, sys.stdin)]))')

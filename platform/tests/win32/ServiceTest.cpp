@@ -90,14 +90,10 @@ TEST(ServiceTest, DispatcherRunsTheServiceUntilTheStopControl) {
     ::CloseServiceHandle(scm);
 }
 
-TEST(ServiceTest, DispatcherStartedOutsideTheServiceManagerFails) {
-    EXPECT_EQ(platform::RunServiceDispatcher(L"VormaNotAService", [] {}),
-              platform::kErrorFailedServiceControllerConnect);
-    EXPECT_EQ(
-        platform::RegisterServiceControlHandler(
-            L"VormaNotAService",
-            [](std::uint32_t, std::uint32_t, void*, void*) -> std::uint32_t { return 0; }, nullptr),
-        0u);
+TEST(ServiceTest, StatusReportsNeedARegisteredHandler) {
+    // (A dispatcher started outside the service manager is tried by
+    // tests/wine/service_events_test.sh, alone: while it waits for a control pipe it may take the
+    // one of a service that is starting at the same moment.)
     EXPECT_FALSE(platform::ReportServiceStatus(0, platform::ServiceStatus{}));
 }
 
