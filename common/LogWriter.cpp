@@ -64,13 +64,13 @@ bool CLogWriter::WriteFormatted(std::wstring_view format, const FormatArg* args,
                 text.push_back(c);
                 continue;
             }
-            wchar_t spec = format[i + 1];
-            if (spec == L'%') {
+            wchar_t conversion = format[i + 1];
+            if (conversion == L'%') {
                 text.push_back(L'%');
                 ++i;
                 continue;
             }
-            if ((spec == L's' || spec == L'd' || spec == L'u') && next < count) {
+            if ((conversion == L's' || conversion == L'd' || conversion == L'u') && next < count) {
                 const FormatArg& arg = args[next++];
                 if (const auto* s = std::get_if<std::wstring>(&arg)) {
                     text.append(*s);
