@@ -281,7 +281,8 @@ std::optional<std::wstring> CheckKeyPath(std::wstring_view path, std::wstring* e
     }
     if (slash != std::wstring_view::npos) {
         std::wstring_view rest = path.substr(slash + 1);
-        if (rest.empty() || rest.back() == L'\\' || rest.find(L"\\\\") != std::wstring_view::npos) {
+        if (rest.empty() || rest.front() == L'\\' || rest.back() == L'\\' ||
+            rest.find(L"\\\\") != std::wstring_view::npos) {
             *error = L"the key path has an empty name between backslashes";
             return std::nullopt;
         }

@@ -6,6 +6,7 @@
 #include <net-snmp/library/large_fd_set.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/Socket.h"
 #include "platform/Text.h"
@@ -72,6 +73,10 @@ class CFdSet {
 };
 
 }  // namespace
+
+void CSnmpApi::PduFreer::operator()(snmp_pdu* pdu) const {
+    snmp_free_pdu(pdu);
+}
 
 void CSnmpApi::SessionCloser::operator()(snmp_session* session) const {
     snmp_close(session);
@@ -268,6 +273,43 @@ bool CSnmpApi::ReceiveRound() {
     }
     AppendTrapTexts(texts);
     return ok;
+}
+
+std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
+    if (datagram.empty()) {
+        return {};
+    }
+    std::vector<std::string> texts;
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        // Net-SNMP parses, and deciphers, in the buffer it read into.
+        std::vector<u_char> packet(datagram.begin(), datagram.end());
+        netsnmp_session session;
+        snmp_sess_init(&session);
+        session.version = SNMP_DEFAULT_VERSION;
+        session.callback = &CSnmpApi::ReceiveCallback;
+        session.callback_magic = this;
+        session.isAuthoritative = SNMP_SESS_UNKNOWNAUTH;
+        // A PDU as the receive path creates it: zero-filled, no transport data.
+        std::unique_ptr<netsnmp_pdu, PduFreer> pdu(
+            static_cast<netsnmp_pdu*>(std::calloc(1, sizeof(netsnmp_pdu))));
+        if (pdu == nullptr || snmp_parse(nullptr, &session, pdu.get(), packet.data(),
+                                         packet.size()) != SNMP_ERR_NOERROR) {
+            return {};
+        }
+        // Responses go to the requests that wait for them, never to the session's callback.
+        if ((pdu->flags & UCD_MSG_FLAG_RESPONSE_PDU) != 0) {
+            return {};
+        }
+        m_roundTexts = &texts;
+        ReceiveCallback(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, &session, pdu->reqid, pdu.get(),
+                        this);
+        m_roundTexts = nullptr;
+    }
+    if (texts.empty()) {
+        return {};
+    }
+    return platform::CodePageToWide(platform::kCodePage932, texts.front());
 }
 
 std::wstring CSnmpApi::PopTrapText() {

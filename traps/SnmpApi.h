@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,14 @@ class CSnmpApi {
     // informs) and lets Net-SNMP handle its time-outs. False on an error of the wait.
     bool ReceiveRound();
 
+    // One datagram as a listening session takes it: parsed by Net-SNMP as it parses what it
+    // reads (SNMPv3 with the registered USM users) and handed to the receive callback, which
+    // renders it. The trap text that a receive round would queue, or empty text when the datagram
+    // does not parse or holds no notification. Nothing is sent (the session is not open, so an
+    // inform is not answered) and the trap queue is left alone. Call after SetupNetSnmp. For
+    // tests and fuzzing: the sender address of the text is "0.0.0.0".
+    std::wstring RenderDatagram(std::span<const std::uint8_t> datagram);
+
     // Removes and returns the oldest trap text, or empty text when the queue is empty.
     std::wstring PopTrapText();
 
@@ -98,6 +107,9 @@ class CSnmpApi {
         void operator()(snmp_session* session) const;
     };
     using SessionHandle = std::unique_ptr<snmp_session, SessionCloser>;
+    struct PduFreer {
+        void operator()(snmp_pdu* pdu) const;
+    };
 
     static int ReceiveCallback(int operation, snmp_session* session, int requestId, snmp_pdu* pdu,
                                void* context);

@@ -247,6 +247,7 @@ TEST(RegFileTest, MalformedLinesAreReportedWithTheirLineAndTheRestIsKept) {
         {"[HKEY_LOCAL_MACHIN\\X]", "registry root"},
         {"[HKEY_LOCAL_MACHINE\\X\\\\Y]", "empty name"},
         {"[HKEY_LOCAL_MACHINE\\X\\]", "empty name"},
+        {"[HKEY_LOCAL_MACHINE\\\\X]", "empty name"},
         {"[-HKEY_LOCAL_MACHINE\\X]", "deletion"},
         {"\"a\"=\"no end", "closing quote"},
         {"\"a\"=\"C:\\Program Files\"", "backslash"},
@@ -287,6 +288,20 @@ TEST(RegFileTest, MalformedLinesAreReportedWithTheirLineAndTheRestIsKept) {
             EXPECT_NE(file.FindValue(L"HKEY_LOCAL_MACHINE\\A", L"after"), nullptr) << c.line;
         }
     }
+}
+
+// Found by fuzzing: a key with an empty name after its root was read, and a key then created
+// below it added the block "HKEY_LOCAL_MACHINE\" that the written file could not read back.
+TEST(RegFileTest, AnEmptyNameAfterTheRootIsAProblem) {
+    const std::string text =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_LOCAL_MACHINE\\\\Software\\\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e]\n"
+        "\"\xe5\x90\x8d\xe5\x89\x8d\"=\"\xe5\x80\xa4\x64\\\"\"\n";
+    CRegFile file = CRegFile::Parse(text);
+    ASSERT_EQ(file.Problems().size(), 1u) << Describe(file);
+    EXPECT_EQ(file.Problems()[0].line, 3u);
+    EXPECT_NE(Describe(file).find("empty name"), std::string::npos) << Describe(file);
+    EXPECT_TRUE(file.Keys().empty());
 }
 
 TEST(RegFileTest, StructuralProblems) {

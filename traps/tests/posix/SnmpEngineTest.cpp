@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <span>
 #include <thread>
 
 #include "tests/support/IsolatedChild.h"
@@ -593,6 +597,150 @@ TEST(SnmpEngineTest, BurstKeepsTheOrderOfArrival) {
                     "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: vormaTestEvent { "
                     "1.3.6.1.4.1.99999.0.1 }",
                     "vormaTestOctets.0 { 1.3.6.1.4.1.99999.1.5.0 } = STRING: \"n0\""}));
+}
+
+// The datagrams of the fuzz seeds (fuzz/capture-datagrams.sh), sent by snmptrap and snmpinform,
+// with the SNMPv3 users and local engine ID they were made for.
+std::string SeedDatagram(const std::string& name) {
+    std::ifstream in(TestDir() / ".." / ".." / "fuzz" / "corpus" / "datagram" / name,
+                     std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::wstring RenderBytes(CSnmpApi& api, const std::string& bytes) {
+    return api.RenderDatagram(std::span<const std::uint8_t>(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+TEST(SnmpEngineTest, ADatagramRendersAsItDoesWhenReceived) {
+    struct Case {
+        const char* file;
+        const char* header;  // of the text received over the network; empty: nothing is queued
+    };
+    // Authenticated traps of one engine in the order they were sent: an older one is refused.
+    const std::vector<Case> cases{
+        {"v1-enterprise.bin", "192.0.2.1\t  public\t  V1"},
+        {"v1-linkdown.bin", "192.0.2.2\t  pub lic\t  V1"},
+        {"v2c-trap.bin", "127.0.0.1\t  public\t  V2c"},
+        {"v2c-inform.bin", "127.0.0.1\t  private\t  V2c"},
+        {"v3-noauth.bin", "127.0.0.1\t  fuzzplain\t  V3"},
+        {"v3-authnopriv-md5.bin", "127.0.0.1\t  fuzzmd5\t  V3"},
+        {"v3-authpriv-sha-aes.bin", "127.0.0.1\t  fuzzsha\t  V3"},
+        {"v3-authpriv-md5-des.bin", "127.0.0.1\t  fuzzmd5\t  V3"},
+        {"v3-authpriv-wrongkey.bin", ""},
+        {"v3-inform-noauth.bin", "127.0.0.1\t  fuzzplain\t  V3"},
+        {"v3-inform-probe.bin", ""},
+    };
+    RUN_SCENARIO(result, [&] {
+        CTestInstallation installation;
+        installation.WriteConfig("VORMA_SNMPTRAP.conf", "exactEngineID 0x80001f88805646554a5a\n");
+        std::vector<UsmUser> users;
+        for (const wchar_t* engine : {L"0x8000000001020304", L""}) {
+            users.push_back({engine, L"fuzzplain", L"", L"", L"", L""});
+            users.push_back({engine, L"fuzzmd5", L"MD5", L"fuzzauthpass", L"DES", L"fuzzprivpass"});
+            users.push_back({engine, L"fuzzsha", L"SHA", L"fuzzauthpass", L"AES", L"fuzzprivpass"});
+        }
+        CEngineUnderTest engine(installation, users);
+        engine.Api().OpenListeners();
+        const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(162);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto send = [&](const std::string& bytes) {
+            sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                   sizeof to);
+        };
+        // Each datagram is followed by a marker trap: what arrives before it is the datagram's.
+        const std::string marker = SeedDatagram("v2c-coldstart.bin");
+        const std::string markerText = platform::WideToUtf8(RenderBytes(engine.Api(), marker));
+        json out = json::array();
+        for (const Case& c : cases) {
+            const std::string bytes = SeedDatagram(c.file);
+            json one{{"direct", platform::WideToUtf8(RenderBytes(engine.Api(), bytes))},
+                     {"received", json::array()},
+                     {"size", bytes.size()}};
+            send(bytes);
+            send(marker);
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            bool markerSeen = false;
+            while (!markerSeen && std::chrono::steady_clock::now() < limit) {
+                engine.Api().ReceiveRound();
+                for (std::wstring text = engine.Api().PopTrapText(); !text.empty();
+                     text = engine.Api().PopTrapText()) {
+                    std::string utf8 = platform::WideToUtf8(text);
+                    if (utf8 == "127.0.0.1" + markerText.substr(std::strlen("0.0.0.0"))) {
+                        markerSeen = true;
+                    } else {
+                        one["received"].push_back(utf8);
+                    }
+                }
+            }
+            out.push_back(one);
+        }
+        close(sender);
+        return out;
+    });
+    ASSERT_EQ(result.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const json& one = result[i];
+        const std::string header = cases[i].header;
+        ASSERT_GT(one["size"], 0u) << cases[i].file << " is missing";
+        if (header.empty()) {
+            EXPECT_EQ(one["received"], json::array()) << cases[i].file;
+            EXPECT_EQ(one["direct"], "") << cases[i].file;
+            continue;
+        }
+        ASSERT_EQ(one["received"].size(), 1u) << cases[i].file << "\n" << one.dump(1);
+        const std::string received = one["received"][0];
+        EXPECT_EQ(received.substr(0, header.size() + 1), header + "\n") << cases[i].file;
+        // The direct rendering has no sender: its SNMPv2c and SNMPv3 texts show 0.0.0.0.
+        std::string direct = one["direct"];
+        if (header.find("\t  V1") == std::string::npos) {
+            direct.replace(0, std::strlen("0.0.0.0"), "127.0.0.1");
+        }
+        EXPECT_EQ(direct, received) << cases[i].file;
+    }
+}
+
+TEST(SnmpEngineTest, DatagramsThatAreNoNotificationRenderNothing) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        const std::string trap = SeedDatagram("v2c-coldstart.bin");
+        // The PDU tag of the SNMPv2 trap (0xA7) as another PDU type.
+        auto retagged = [&](char tag) {
+            std::string bytes = trap;
+            const std::size_t at = bytes.find('\xA7');
+            if (at != std::string::npos) {
+                bytes[at] = tag;
+            }
+            return bytes;
+        };
+        json out;
+        out["trap"] = platform::WideToUtf8(RenderBytes(engine.Api(), trap));
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+                 {"empty", ""},
+                 {"truncated", trap.substr(0, trap.size() / 2)},
+                 {"lastByteMissing", trap.substr(0, trap.size() - 1)},
+                 {"get", retagged('\xA0')},
+                 {"response", retagged('\xA2')},
+                 {"report", retagged('\xA8')},
+                 {"notSnmp", std::string("GET / HTTP/1.0\r\n\r\n")}}) {
+            out["others"][name] = platform::WideToUtf8(RenderBytes(engine.Api(), bytes));
+        }
+        // Nothing of it reached the trap queue.
+        out["queue"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        return out;
+    });
+    // The datagram as it came renders; no sender is known.
+    EXPECT_EQ(result["trap"],
+              Trap("0.0.0.0\t  public\t  V2c",
+                   {"sysUpTime.0 { 1.3.6.1.2.1.1.3.0 } = Timeticks: (0) 0:00:00.00", kColdStart}));
+    for (const auto& [name, text] : result["others"].items()) {
+        EXPECT_EQ(text, "") << name;
+    }
+    EXPECT_EQ(result["queue"], "");
 }
 
 TEST(SnmpEngineTest, UsersAreCreatedAndRemoved) {
