@@ -2,9 +2,10 @@
 // engine: SNMPv1 traps, SNMPv2c and SNMPv3 traps and informs. The SNMPv3 users and the local
 // engine ID are those of the seeds that fuzz/capture-datagrams.sh captures, so that seeds with
 // authentication and privacy are deciphered and rendered.
-#include <net-snmp/library/lcd_time.h>
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
+
+#include <net-snmp/library/lcd_time.h>
 
 #include <cstdint>
 #include <cstdio>
