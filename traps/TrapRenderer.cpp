@@ -115,6 +115,27 @@ bool HasOnlyTextBytes(const u_char* bytes, std::size_t length) {
     return true;
 }
 
+// Characters that make a POSIX extended regular expression repeat, group or anchor.
+constexpr char kRegexOperators[] = "*+?{}()[]|^$\\";
+
+// The object identifier of a name, as snmp_parse_oid finds it. For a name it cannot parse
+// exactly, snmp_parse_oid goes on to a wildcard search that compiles the name as a POSIX
+// extended regular expression for every node of the MIB tree; repetition in it makes the
+// compiled form grow exponentially (")" and forty "+" take gigabytes). The names Net-SNMP prints
+// never need that search, so a name with such operators is only parsed exactly.
+bool ParseObjectName(const std::string& name, oid* parsed, size_t* length) {
+    if (name.find_first_of(kRegexOperators) == std::string::npos ||
+        name.find(':') != std::string::npos) {  // a module name: no wildcard search
+        return snmp_parse_oid(name.c_str(), parsed, length) != nullptr;
+    }
+    const size_t capacity = *length;
+    if (read_objid(name.c_str(), parsed, length) != 0) {
+        return true;
+    }
+    *length = capacity;
+    return get_node(name.c_str(), parsed, length) != 0;
+}
+
 }  // namespace
 
 std::string CTrapRenderer::Render(int operation, snmp_session* session, snmp_pdu* pdu) {
@@ -274,7 +295,7 @@ std::string CTrapRenderer::ShortenObjectName(std::string_view input) {
 std::string CTrapRenderer::NumericOid(const std::string& name) {
     oid parsed[MAX_OID_LEN];
     size_t length = MAX_OID_LEN;
-    if (snmp_parse_oid(name.c_str(), parsed, &length) == nullptr) {
+    if (!ParseObjectName(name, parsed, &length)) {
         return kUnknownOid;
     }
     std::string text;

@@ -127,10 +127,19 @@ class CVariable {
 TEST(TrapRendererTest, NumericFormsAndDecoration) {
     WITH_MIBS(result, [] {
         json out;
-        for (const char* name : {"sysUpTime.0", "coldStart", "vormaTestAddress.0",
-                                 "1.3.6.1.4.1.9.0.3", "sysUpTimeInstance", "noSuchObject.0"}) {
+        for (const char* name :
+             {"sysUpTime.0", "coldStart", "vormaTestAddress.0", "1.3.6.1.4.1.9.0.3",
+              "sysUpTimeInstance", "noSuchObject.0", "SNMPv2-MIB::sysName.0", "(sysName).0"}) {
             out["numeric"].push_back(CTrapRenderer::NumericOid(name));
         }
+        // Found by fuzzing: names with regular-expression repetition sent Net-SNMP's wildcard
+        // search into a regular expression that grows exponentially as it is compiled
+        // (gigabytes for the first, seconds for the second).
+        const std::string hostile = std::string("\xab\xbb\xaf)") + std::string(47, '+') +
+                                    "\xc5UD\xfe\xff\xff\xff\x8a\xd7\x17";
+        out["hostileDecorated"] =
+            CTrapRenderer::DecorateLine(hostile + "!=\xf8") == hostile + " { UnknowOID } = ";
+        out["numeric"].push_back(CTrapRenderer::NumericOid("sys+++++++++++++Name.0"));
         for (const char* line :
              {"sysName.0 = STRING: x", "snmpTrapOID.0 = OID: linkDown", "mystery.0 = INTEGER: 1",
               "sysName.0 = OID: nowhere", "no equals sign"}) {
@@ -140,7 +149,9 @@ TEST(TrapRendererTest, NumericFormsAndDecoration) {
     });
     EXPECT_EQ(result["numeric"],
               json({"1.3.6.1.2.1.1.3.0", "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.4.1.99999.1.1.0",
-                    "1.3.6.1.4.1.9.0.3", "UnknowOID", "UnknowOID"}));
+                    "1.3.6.1.4.1.9.0.3", "UnknowOID", "UnknowOID", "1.3.6.1.2.1.1.5.0", "UnknowOID",
+                    "UnknowOID"}));
+    EXPECT_EQ(result["hostileDecorated"], true);
     EXPECT_EQ(
         result["decorated"],
         json({"sysName.0 { 1.3.6.1.2.1.1.5.0 } = STRING: x",
