@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/Registry.h"
@@ -89,8 +90,19 @@ struct DispatcherState {
     std::wstring serviceName;
     ServiceControlHandler handler = nullptr;
     void* context = nullptr;
-    int wakeFd = -1;  // signalled when the service reports it has stopped
+    int wakeFd = -1;  // wakes the dispatcher: the service main ended or a handler was registered
+    bool serviceEnded = false;
+    // A control that arrived before the service registered its handler. A signal cannot be
+    // refused as Windows refuses a control that the service does not yet take, so it is kept and
+    // given to the handler once there is one; otherwise a stop sent while the service starts would
+    // be lost and the service would run on.
+    std::uint32_t pendingControl = 0;
 };
+
+void WakeDispatcher(int wakeFd) {
+    std::uint64_t one = 1;
+    (void)!::write(wakeFd, &one, sizeof one);
+}
 
 DispatcherState& Dispatcher() {
     static DispatcherState state;
@@ -279,13 +291,38 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
         state.handler = nullptr;
         state.context = nullptr;
         state.wakeFd = wakeFd;
+        state.serviceEnded = false;
+        state.pendingControl = 0;
     }
 
-    std::thread service([serviceMain, wakeFd] {
+    std::thread service([serviceMain, wakeFd, &state] {
         serviceMain();
-        std::uint64_t one = 1;
-        (void)!::write(wakeFd, &one, sizeof one);
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            state.serviceEnded = true;
+        }
+        WakeDispatcher(wakeFd);
     });
+
+    // Controls go to the handler on this thread, one at a time, as the dispatcher calls a
+    // service's handler on Windows.
+    auto deliver = [&state](std::uint32_t control) {
+        ServiceControlHandler handler;
+        void* context;
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            if (control == 0) {
+                control = state.handler != nullptr ? std::exchange(state.pendingControl, 0) : 0;
+            } else if (state.handler == nullptr) {
+                state.pendingControl = control;
+            }
+            handler = state.handler;
+            context = state.context;
+        }
+        if (handler != nullptr && control != 0) {
+            handler(control, 0, nullptr, context);
+        }
+    };
 
     bool running = true;
     while (running) {
@@ -296,26 +333,18 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
             }
             break;
         }
-        if (fds[1].revents & POLLIN) {
-            running = false;
-        }
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
-            if (::read(sigFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
-                continue;
+            if (::read(sigFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                deliver(info.ssi_signo == SIGPWR ? kServiceControlShutdown : kServiceControlStop);
             }
-            std::uint32_t control =
-                info.ssi_signo == SIGPWR ? kServiceControlShutdown : kServiceControlStop;
-            ServiceControlHandler handler;
-            void* context;
-            {
-                std::lock_guard<std::mutex> lock(state.mutex);
-                handler = state.handler;
-                context = state.context;
-            }
-            if (handler != nullptr) {
-                handler(control, 0, nullptr, context);
-            }
+        }
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            (void)!::read(wakeFd, &count, sizeof count);
+            deliver(0);
+            std::lock_guard<std::mutex> lock(state.mutex);
+            running = !state.serviceEnded;
         }
     }
     service.join();
@@ -324,6 +353,15 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
         state.handler = nullptr;
         state.context = nullptr;
         state.wakeFd = -1;
+        state.pendingControl = 0;
+    }
+    // A control signal that came after the service had ended asks for nothing more; taken here, it
+    // cannot end the process with the signal's status once the mask is restored.
+    for (pollfd fd{sigFd, POLLIN, 0}; ::poll(&fd, 1, 0) == 1 && (fd.revents & POLLIN) != 0;) {
+        signalfd_siginfo info{};
+        if (::read(sigFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
+            break;
+        }
     }
     ::close(sigFd);
     ::close(wakeFd);
@@ -340,6 +378,9 @@ ServiceStatusHandle RegisterServiceControlHandler(std::wstring_view serviceName,
     }
     state.handler = handler;
     state.context = context;
+    if (state.pendingControl != 0) {
+        WakeDispatcher(state.wakeFd);
+    }
     return 1;
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <thread>
 
 #include "platform/Event.h"
@@ -156,6 +157,65 @@ TEST(ServiceTest, DispatcherTurnsSignalsIntoControlsAndWritesTheStatusFile) {
             states.push_back(nlohmann::json::parse(line)["State"]);
         }
         EXPECT_EQ(states, (std::vector<std::string>{"RUNNING", "STOP_PENDING", "STOPPED"}));
+    }
+}
+
+// Whether the process has no signal pending any more: the dispatcher has taken it.
+bool NoSignalPending(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("ShdPnd:", 0) == 0) {
+            return line.find_first_not_of("0\t ", 7) == std::string::npos;
+        }
+    }
+    return false;
+}
+
+int g_started[2];  // the service main writes to it when it runs
+int g_proceed[2];  // the test writes to it when the service may register its handler
+
+void LateRegisteringServiceMain() {
+    char byte = 1;
+    (void)!write(g_started[1], &byte, 1);
+    (void)!read(g_proceed[0], &byte, 1);
+    TestServiceMain();
+}
+
+// A stop that arrives while the service starts, before it has a handler, reaches the handler once
+// it is registered: the service stops instead of running on.
+TEST(ServiceTest, AStopBeforeTheHandlerIsRegisteredIsDeliveredToIt) {
+    for (int signal : {SIGTERM, SIGPWR}) {
+        test::TempSysRoot root;
+        ASSERT_EQ(pipe(g_started), 0);
+        ASSERT_EQ(pipe(g_proceed), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(30);  // a lost stop ends the child here
+            platform::Event stop(platform::Event::Reset::kManual);
+            g_stop = &stop;
+            std::uint32_t rc =
+                platform::RunServiceDispatcher(L"TestService", &LateRegisteringServiceMain);
+            std::uint32_t expected = signal == SIGPWR ? platform::kServiceControlShutdown
+                                                      : platform::kServiceControlStop;
+            _exit(rc == 0 && g_lastControl == expected ? 0 : 1);
+        }
+        char byte = 0;
+        ASSERT_EQ(read(g_started[0], &byte, 1), 1);
+        kill(child, signal);
+        for (int i = 0; i < 500 && !NoSignalPending(child); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(NoSignalPending(child));
+        ASSERT_EQ(write(g_proceed[1], &byte, 1), 1);
+        int wstatus = 0;
+        ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+        EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0)
+            << "signal " << signal << ", wait status " << wstatus;
+        EXPECT_EQ(ReadStatus(root.path())["State"], "STOPPED");
+        for (int fd : {g_started[0], g_started[1], g_proceed[0], g_proceed[1]}) {
+            close(fd);
+        }
     }
 }
 
