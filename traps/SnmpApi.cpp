@@ -212,6 +212,16 @@ CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
     return opened;
 }
 
+void CSnmpApi::StartSocketLibrary() {
+    // The result (an error text) is not needed: a library that did not start shows as
+    // listeners that do not open, as a port that cannot be had does.
+    SOCK_STARTUP;
+}
+
+void CSnmpApi::CleanUpSocketLibrary() {
+    SOCK_CLEANUP;
+}
+
 bool CSnmpApi::OpenListeners() {
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);

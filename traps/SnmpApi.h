@@ -70,6 +70,12 @@ class CSnmpApi {
     // True when Net-SNMP's USM knows the user (engine ID as in DeleteUsmUser).
     bool HasUsmUser(const std::wstring& engineId, const std::wstring& userName);
 
+    // Starts the system's socket library through Net-SNMP's winsock_startup (Winsock 2.2), which
+    // Net-SNMP leaves to its caller: on Windows every socket it opens fails (WSANOTINITIALISED)
+    // until then. Nothing to start on POSIX. Each start is undone by one CleanUpSocketLibrary.
+    static void StartSocketLibrary();
+    static void CleanUpSocketLibrary();
+
     // Empties the trap queue and opens the IPv4 listener "udp:0.0.0.0:162" and the IPv6
     // listener "udp6:[::]:162", each independently of the other: a family that cannot be opened
     // (port taken, no IPv6) leaves the other one listening. True when both opened.
@@ -78,8 +84,9 @@ class CSnmpApi {
     bool HasIpv6Listener() const;
 
     // One poll of the listening sessions: waits at most about 100 microseconds for a readable
-    // socket (not at all while the trap queue holds traps), reads what has arrived (rendering and queueing every notification, answering
-    // informs) and lets Net-SNMP handle its time-outs. False on an error of the wait.
+    // socket (not at all while the trap queue holds traps), reads what has arrived (rendering and
+    // queueing every notification, answering informs) and lets Net-SNMP handle its time-outs. False
+    // on an error of the wait.
     bool ReceiveRound();
 
     // One datagram as a listening session takes it: parsed by Net-SNMP as it parses what it

@@ -141,6 +141,9 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
 
     CreateUsmUsers(snmpDir);
 
+    CSnmpApi::StartSocketLibrary();
+    m_socketLibraryStarted = true;
+
     // The listeners open before the first receive round, so the two never overlap.
     std::thread listener([this] { m_snmpApi.OpenListeners(); });
     listener.join();
@@ -294,6 +297,10 @@ void CVormaSNMPManageScheduler::StopSequence() {
     if (m_engineReady) {
         m_snmpApi.ShutdownNetSnmp(kAppName);
         m_engineReady = false;
+    }
+    if (m_socketLibraryStarted) {
+        CSnmpApi::CleanUpSocketLibrary();
+        m_socketLibraryStarted = false;
     }
 }
 

@@ -93,4 +93,5 @@ class CVormaSNMPManageScheduler {
     std::thread m_dispatchThread;
     std::thread m_getPassThread;
     bool m_engineReady = false;
+    bool m_socketLibraryStarted = false;
 };
