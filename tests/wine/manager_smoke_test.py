@@ -18,6 +18,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing of the run in the source folder
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import winesession  # noqa: E402
 from winesession import INSTALL_DIR, Checks, WineSession  # noqa: E402

@@ -155,11 +155,18 @@ class WineSession:
             if not os.path.isfile(source):
                 raise RuntimeError(f"{source} has not been built")
             os.symlink(os.path.abspath(source), os.path.join(root, "bin", name))
-        code, _, _ = self.wine(["reg", "add", PRODUCT_KEY, "/v", "InstallDir", "/t",
-                                "REG_EXPAND_SZ", "/d", INSTALL_DIR, "/reg:32", "/f"])
-        if code != 0:
-            raise RuntimeError("cannot register InstallDir")
+        self.set_install_dir(INSTALL_DIR)
         return root
+
+    def set_install_dir(self, value):
+        """InstallDir of the product key (REG_EXPAND_SZ, 32-bit view); None removes it."""
+        if value is None:
+            args = ["reg", "delete", PRODUCT_KEY, "/v", "InstallDir", "/reg:32", "/f"]
+        else:
+            args = ["reg", "add", PRODUCT_KEY, "/v", "InstallDir", "/t", "REG_EXPAND_SZ", "/d",
+                    value, "/reg:32", "/f"]
+        if self.wine(args)[0] != 0:
+            raise RuntimeError(f"cannot set InstallDir to {value}")
 
     def link_mibs(self, mib_dir):
         """The MIB modules of `mib_dir` in Common\\snmp\\Mibs, all but RFC-1215, whose macros
