@@ -1,14 +1,15 @@
 """A Wine session of its own for a test that runs the programs as an administrator would.
 
-A test that installs services and listens on UDP port 162 must not meet the Wine session of the
-build nor any other test: it runs in a private network namespace (its own loopback, its own port
-162) with a private Wine prefix, hence its own wineserver, kept alive with `wineserver -p` so that
-a service is not shut down when the last of the test's Wine processes ends.
+Such a test must not meet the Wine session of the build nor another test: it has a private Wine
+prefix, hence its own wineserver, kept alive with `wineserver -p` so that a service is not shut
+down when the last of the test's Wine processes ends. A test that listens on UDP port 162 runs in
+a private network namespace besides (enter_private_network), with a loopback and a port 162 of
+its own.
 
 Wine keeps no event log: what ReportEventW is given shows on the debug channels (eventlog.py).
 A service runs as a child of the prefix's services.exe and writes where it does, so the prefix's
 system processes are started with the event channels on and their standard error in a file of the
-session (SystemEvents()).
+session (system_events()).
 
 Programs are installed as the product installs them: the installation folder C:\\Vorma 6 inside
 the prefix (with a blank, as installations often have), the programs and libeay32.dll in its bin
