@@ -49,7 +49,8 @@ def sys_name_line(name):
     return f'\t  sysName.0 {{ 1.3.6.1.2.1.1.5.0 }} = STRING: "{name}"\n'
 
 
-# (what, destination, snmptrap arguments after the destination, event type, event text)
+# (what, destination, snmptrap options before the destination, its arguments after it, event
+# type, event text)
 TRAPS = [
     ("SNMPv2c trap on IPv4", "udp:127.0.0.1:162",
      ["-v", "2c", "-c", "public"],
