@@ -4,6 +4,17 @@
 
 #include "platform/Text.h"
 
+namespace {
+
+// Whether `pattern` may hold a lookahead. Such a pattern is kept from the one-pass search: the
+// library starts a lookahead's own search at its position as if the text began there, which the
+// backtracking search corrects and the one-pass search would not, for "^" and "\b" inside it.
+bool MayHoldLookahead(const std::wstring& pattern) {
+    return pattern.find(L"(?=") != std::wstring::npos || pattern.find(L"(?!") != std::wstring::npos;
+}
+
+}  // namespace
+
 std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wstring& pattern) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -39,6 +50,16 @@ std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wst
         }
         if (compiled->literals.empty()) {
             compiled->required = RequiredWords(pattern);
+            if (!MayHoldLookahead(pattern)) {
+                try {
+                    // The library's polynomial mode refuses a back-reference.
+                    compiled->linear.emplace(
+                        L"[\\s\\S]*?(?:" + pattern + L")",
+                        std::regex_constants::ECMAScript | std::regex_constants::__polynomial);
+                } catch (const std::regex_error&) {
+                    compiled->linear.reset();
+                }
+            }
         }
     } catch (const std::regex_error& e) {
         compiled->error = platform::LocaleToWide(e.what());
@@ -100,14 +121,23 @@ std::vector<std::wstring> CPatternCache::RequiredWords(const std::wstring& patte
     return words;
 }
 
-bool CPatternCache::Compiled::Search(const std::wstring& text) const {
+bool CPatternCache::Compiled::Search(const std::wstring& text,
+                                     std::size_t backtrackingLimit) const {
     if (literals.empty()) {
         for (const std::wstring& word : required) {
             if (text.find(word) == std::wstring::npos) {
                 return false;
             }
         }
-        return std::regex_search(text, regex);
+        if (text.size() <= backtrackingLimit) {
+            return std::regex_search(text, regex);
+        }
+        if (!linear) {
+            throw std::regex_error(std::regex_constants::error_stack);
+        }
+        // The leading "[\s\S]*?" finds a match at any position, so one attempt from the start
+        // decides; further attempts from later positions would each cost another pass.
+        return std::regex_search(text, *linear, std::regex_constants::match_continuous);
     }
     if (atStart || atEnd) {
         const std::wstring& word = literals.front();

@@ -8,10 +8,19 @@
 // ("coldStart|warmStart"). For those a search is a substring search, which finds exactly what the
 // regular expression finds at a fraction of its cost; every other pattern goes through the regular
 // expression.
+//
+// The regular expression itself is searched by backtracking only in texts short enough for its
+// recursion, which grows with the length of the text, to stay far from the end of a thread's
+// stack. A longer text is searched in one pass of the pattern's automaton (a search for
+// "[\s\S]*?(?:PATTERN)" anchored at the start of the text), which gives the same answer with a
+// recursion bounded by the size of the pattern. A pattern with a back-reference or a lookahead
+// cannot be searched that way; in a longer text its search fails with the regular-expression
+// facility's error for a match beyond its resources, which is reported like any failing search.
 #pragma once
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <string>
 #include <unordered_map>
@@ -19,6 +28,11 @@
 
 class CPatternCache {
   public:
+    // Longest text that the backtracking search is given. Its recursion takes some hundred bytes
+    // of stack per character of the text; a thousand characters, which hold any ordinary trap,
+    // stay far inside the smallest thread stack of the supported systems.
+    static constexpr std::size_t kBacktrackingTextLimit = 1000;
+
     struct Compiled {
         std::wregex regex;
         bool valid = false;
@@ -31,10 +45,16 @@ class CPatternCache {
         bool atEnd = false;
         // Words that every match of the regular expression contains.
         std::vector<std::wstring> required;
+        // The pattern as an automaton searched in one pass ("[\s\S]*?(?:PATTERN)"); not set for
+        // a pattern with a back-reference or a lookahead.
+        std::optional<std::wregex> linear;
 
-        // Whether the pattern is found in `text` (a valid pattern only). May throw what
+        // Whether the pattern is found in `text` (a valid pattern only). Texts longer than
+        // `backtrackingLimit` characters are searched in one pass, or, where the pattern cannot be
+        // searched that way, fail with std::regex_error (error_stack). May throw what
         // std::regex_search throws.
-        bool Search(const std::wstring& text) const;
+        bool Search(const std::wstring& text,
+                    std::size_t backtrackingLimit = kBacktrackingTextLimit) const;
     };
 
     // The alternatives of a pattern made only of literal text separated by '|', none of them
