@@ -1,8 +1,10 @@
 #include "product/server/ProductServer.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -105,6 +107,32 @@ bool CProductServer::SetFailure(const std::string& text) {
     return true;
 }
 
+bool CProductServer::SetDelay(const std::string& text) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    std::string operation = text.substr(0, equals);
+    std::string value = text.substr(equals + 1);
+    if (operation != "Login" && operation != "GetAppConfig" && operation != "Logoff") {
+        return false;
+    }
+    int milliseconds = 0;
+    auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), milliseconds);
+    if (error != std::errc() || end != value.data() + value.size() || milliseconds < 0) {
+        return false;
+    }
+    m_delays[operation] = milliseconds;
+    return true;
+}
+
+void CProductServer::Delay(const std::string& operation) const {
+    auto it = m_delays.find(operation);
+    if (it != m_delays.end()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(it->second));
+    }
+}
+
 int CProductServer::Bind(const std::string& host, int port, std::uint16_t* boundPort) {
     if (m_soap == nullptr) {
         return SOAP_EOM;
@@ -195,6 +223,7 @@ void CProductServer::Log(const std::string& line) {
 
 int CProductServer::Login(struct soap* soap, const char* account, const char* password) {
     std::string accountText = account != nullptr ? account : "";
+    Delay("Login");
     if (std::optional<int> failure = FailureOf("Login")) {
         return Fail(soap, "Login", *failure);
     }
@@ -215,6 +244,7 @@ int CProductServer::Login(struct soap* soap, const char* account, const char* pa
 
 int CProductServer::GetAppConfig(struct soap* soap, const wchar_t* section, ns1__Config* config) {
     std::wstring sectionText = section != nullptr ? section : L"";
+    Delay("GetAppConfig");
     if (std::optional<int> failure = FailureOf("GetAppConfig")) {
         return Fail(soap, "GetAppConfig", *failure);
     }
@@ -243,6 +273,7 @@ int CProductServer::GetAppConfig(struct soap* soap, const wchar_t* section, ns1_
 }
 
 int CProductServer::Logoff(struct soap* soap) {
+    Delay("Logoff");
     if (std::optional<int> failure = FailureOf("Logoff")) {
         return Fail(soap, "Logoff", *failure);
     }

@@ -1,7 +1,7 @@
 // The stand-in product server: answers Login, GetAppConfig and Logoff over SOAP from a
 // CProductStore, one request per connection, one at a time. It writes one line per request to
 // standard output before it answers. Operations can be told to fail (SetFailure) so that clients
-// meet every kind of result over a real exchange.
+// meet every kind of result over a real exchange, or to answer late (SetDelay).
 #pragma once
 
 #include <atomic>
@@ -33,6 +33,10 @@ class CProductServer {
     // a fault of code ns1:Result carrying that number. False for a malformed text.
     bool SetFailure(const std::string& text);
 
+    // "OPERATION=MILLISECONDS": the operation waits that long before it answers (a slow server).
+    // False for a malformed text.
+    bool SetDelay(const std::string& text);
+
     // Binds the listening socket; `port` 0 takes a free port. Returns 0 or gSOAP's error number,
     // and the port actually bound.
     int Bind(const std::string& host, int port, std::uint16_t* boundPort);
@@ -47,12 +51,14 @@ class CProductServer {
 
   private:
     std::optional<int> FailureOf(const std::string& operation) const;
+    void Delay(const std::string& operation) const;
     int Fail(struct soap* soap, const std::string& operation, int result);
     void Reply(struct soap* soap, const std::string& session);
     void Log(const std::string& line);
 
     CProductStore m_store;
     std::map<std::string, int> m_failures;
+    std::map<std::string, int> m_delays;
     struct soap* m_soap = nullptr;
     int m_headerNumber = 0;
     // Whether the request being served has had its line.

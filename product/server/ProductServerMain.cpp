@@ -1,11 +1,12 @@
 // vorma-product-server --root DIR --port N [--host ADDRESS] [--account NAME --password TEXT]
-//                      [--fail OPERATION=RESULT ...]
+//                      [--fail OPERATION=RESULT ...] [--delay OPERATION=MILLISECONDS ...]
 //
 // The stand-in product server. It answers the SOAP operations Login, GetAppConfig and Logoff from
 // the configuration section files below DIR (the section "Environment\Config\SNMP_MANAGER" is
 // DIR/Environment/Config/SNMP_MANAGER.ini), listening on ADDRESS (127.0.0.1 unless given) and port
-// N (0: any free port). Its first line on standard output is "listening on ADDRESS:PORT"; then it
-// writes one line per request. SIGTERM or SIGINT stop it cleanly (exit code 0).
+// N (0: any free port). --delay makes an operation answer that many milliseconds late. Its first
+// line on standard output is "listening on ADDRESS:PORT"; then it writes one line per request.
+// SIGTERM or SIGINT stop it cleanly (exit code 0).
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -29,6 +30,7 @@ int Usage(const char* problem) {
                  "vorma-product-server: %s\n"
                  "usage: vorma-product-server --root DIR --port N [--host ADDRESS]\n"
                  "       [--account NAME --password TEXT] [--fail OPERATION=RESULT ...]\n"
+                 "       [--delay OPERATION=MILLISECONDS ...]\n"
                  "  OPERATION: Login, GetAppConfig or Logoff\n"
                  "  RESULT: 2 or 12 (a fault with its detail), 1 (a client fault), -1 (close\n"
                  "          without an answer), reset (reset the connection), or any other\n"
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
     bool hasAccount = false;
     int port = -1;
     std::vector<std::string> failures;
+    std::vector<std::string> delays;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (i + 1 >= args.size()) {
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
             password = value;
         } else if (arg == "--fail") {
             failures.push_back(value);
+        } else if (arg == "--delay") {
+            delays.push_back(value);
         } else {
             return Usage(("unknown option " + arg).c_str());
         }
@@ -99,6 +104,11 @@ int main(int argc, char** argv) {
     for (const std::string& failure : failures) {
         if (!server.SetFailure(failure)) {
             return Usage(("bad --fail " + failure).c_str());
+        }
+    }
+    for (const std::string& delay : delays) {
+        if (!server.SetDelay(delay)) {
+            return Usage(("bad --delay " + delay).c_str());
         }
     }
     std::signal(SIGTERM, OnStopSignal);
