@@ -247,8 +247,10 @@ inline std::map<std::string, std::string> ManagerEnvironment() {
 // destruction when it still runs.
 class CManagerProcess {
   public:
-    explicit CManagerProcess(const CManagerInstallation& installation)
-        : m_pid(Spawn({ManagerProgram()}, installation.OutputFile(), ManagerEnvironment())) {}
+    // `extraEnv` adds to or replaces variables of the environment (LANG, for a locale).
+    explicit CManagerProcess(const CManagerInstallation& installation,
+                             const std::map<std::string, std::string>& extraEnv = {})
+        : m_pid(Spawn({ManagerProgram()}, installation.OutputFile(), WithEnvironment(extraEnv))) {}
     ~CManagerProcess() {
         if (m_pid > 0 && m_exitStatus == kRunning) {
             ::kill(m_pid, SIGKILL);
@@ -328,6 +330,15 @@ class CManagerProcess {
     }
 
   private:
+    static std::map<std::string, std::string> WithEnvironment(
+        const std::map<std::string, std::string>& extraEnv) {
+        std::map<std::string, std::string> env = ManagerEnvironment();
+        for (const auto& [name, value] : extraEnv) {
+            env[name] = value;
+        }
+        return env;
+    }
+
     static constexpr int kRunning = -1000;
     pid_t m_pid;
     int m_exitStatus = kRunning;

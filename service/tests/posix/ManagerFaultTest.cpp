@@ -1,0 +1,524 @@
+// Fault injection, end to end: the manager program runs on an installation of its own in a private
+// network namespace (see ManagerHarness.h) while one thing around it is broken: the network, the
+// product server, its settings files, the MIB folder, the event log, the filter log or the
+// snmpget tool. For every fault the tests check the event that the system defines for it, that
+// the process stays up (or ends its run as its start-up steps say), and that the numbered traps
+// sent before and after the fault are all written, in order.
+//
+// Faults covered by ManagerEndToEndTest and not repeated here: port 162 taken on IPv4 only and on
+// both families, an unreachable product server, no InstallDir, an undeletable previous MIB
+// report, a MIB module with errors, a filter log folder missing from the start, and the patterns
+// "(" and "[z-a]" that do not compile.
+#include <sched.h>
+#include <sys/mount.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <regex>
+
+#include "product/tests/ProductServerProcess.h"
+#include "service/tests/ManagerHarness.h"
+
+namespace {
+
+using namespace managertest;
+using nlohmann::json;
+
+constexpr char kColdStart[] = "1.3.6.1.6.3.1.1.5.1";
+constexpr char kSysName[] = "1.3.6.1.2.1.1.5.0";
+constexpr char kSysLocation[] = "1.3.6.1.2.1.1.6.0";
+constexpr std::uint32_t kUpTime = 4711;
+constexpr char kV3Engine[] = "8000000001020304";
+
+const std::vector<int> kEndsAtStartUp = {1100, 6100, 1101};
+
+// The product server's agent list of most runs: 127.0.0.1 with the community public.
+const std::string kRouterSection = AgentSection({{"TRUE", "Router", "127.0.0.1", "public"}});
+
+// The stand-in product server program is found through the build folder.
+void FindTestPrograms() {
+    ::setenv("VORMA_TEST_BINARY_DIR", VORMA_BINARY_DIR, 0);
+}
+
+// Traps `tag`#from .. `tag`#to (the number in sysName.0), sent from 127.0.0.1 (or ::1) with the
+// community public.
+// `padding` characters of sysLocation.0 make the trap's event that much longer.
+bool SendNumbered(const std::string& tag, int from, int to,
+                  const std::string& destination = "127.0.0.1", std::size_t padding = 0) {
+    test::CNotificationSender sender(destination);
+    bool sent = sender.IsOpen();
+    for (int n = from; n <= to && sent; ++n) {
+        std::vector<test::VarBind> binds = {{kSysName, 's', tag + "#" + std::to_string(n)}};
+        if (padding > 0) {
+            binds.push_back({kSysLocation, 's', std::string(padding, 'p')});
+        }
+        sent = sender.SendTrap("public", kUpTime, kColdStart, binds);
+    }
+    return sent;
+}
+
+// One trap whose sysName.0 is `mark` (the black list's word "Reject" sends it to the filter log).
+bool SendMarked(const std::string& mark) {
+    test::CNotificationSender sender("127.0.0.1");
+    return sender.IsOpen() &&
+           sender.SendTrap("public", kUpTime, kColdStart, {{kSysName, 's', mark}});
+}
+
+std::vector<std::string> Numbered(const std::string& tag, int from, int to) {
+    std::vector<std::string> marks;
+    for (int n = from; n <= to; ++n) {
+        marks.push_back(tag + "#" + std::to_string(n));
+    }
+    return marks;
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The numbered marks of the trap events (2000), in the order they were written.
+std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
+    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)\"");
+    std::vector<std::string> marks;
+    for (const json& event : events) {
+        if (event.value("EventID", -1) != 2000) {
+            continue;
+        }
+        const std::string text = event["Strings"].at(0);
+        std::smatch found;
+        marks.push_back(std::regex_search(text, found, mark) ? found[1].str() : "?");
+    }
+    return marks;
+}
+
+// The marks of the filter log lines, in order.
+std::vector<std::string> FilteredMarks(const CManagerInstallation& installation) {
+    static const std::regex mark("STRING: \\\\?\"([A-Za-z0-9-]+#[0-9]+)");
+    std::vector<std::string> marks;
+    for (const std::string& line : FilterLogLines(installation)) {
+        std::smatch found;
+        marks.push_back(std::regex_search(line, found, mark) ? found[1].str() : "?");
+    }
+    return marks;
+}
+
+// The shown identifiers without the trap events.
+std::vector<int> OtherEventIds(const std::vector<json>& events) {
+    std::vector<int> ids;
+    for (int id : test::EventIds(events)) {
+        if (id != 2000) {
+            ids.push_back(id);
+        }
+    }
+    return ids;
+}
+
+// The texts of the settings-file reports (6107), as they begin after resource 109's first line.
+std::vector<std::string> SettingsReports(const std::vector<json>& events) {
+    const std::string head = "設定ファイルの読込みでエラーが発生しました。\r\n";
+    std::vector<std::string> reports;
+    for (const std::string& text : EventTexts(events, 6107)) {
+        if (text.rfind(head, 0) == 0) {
+            reports.push_back(text.substr(head.size()));
+        }
+    }
+    return reports;
+}
+
+std::string Repeat(const std::string& piece, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+// The usual middle of a run that goes on: ready, traps before, `fault`, traps after, stop.
+// `out` gets "ready", "sent", "flushed" and "exit".
+void RunAround(CManagerProcess& manager, json& out, const std::function<void(json&)>& fault,
+               const std::string& address = "127.0.0.1") {
+    out["ready"] = manager.WaitReady(address);
+    bool sent = SendNumbered("before", 1, 3, address);
+    bool flushed = Flush(address);
+    if (fault) {
+        fault(out);
+    }
+    sent = SendNumbered("after", 1, 3, address) && sent;
+    flushed = Flush(address) && flushed;
+    out["sent"] = sent;
+    out["flushed"] = flushed;
+    out["exit"] = manager.Stop();
+}
+
+void ExpectRanAround(const json& result) {
+    ASSERT_TRUE(result["ready"]);
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_TRUE(result["flushed"]);
+    EXPECT_EQ(result["exit"], 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up: the network and the product server
+
+TEST(ManagerFaultTest, StartUpFaultsEndTheRunOrLeaveItGoing) {
+    FindTestPrograms();
+    enum class Port { kFree, kIpv6Taken };
+    struct Case {
+        std::string what;
+        std::vector<std::string> serverOptions;  // empty: no server, the section read in-process
+        std::string section;                     // the SNMP manager section file's bytes
+        Port port;
+        std::vector<int> events;  // without the trap events; kEndsAtStartUp: no trap is taken
+        std::string displayName;  // of the written traps
+    };
+    std::vector<Case> cases = {
+        {"port 162 taken on IPv6 only",
+         {},
+         kRouterSection,
+         Port::kIpv6Taken,
+         {1100, 6102, 1101},
+         "Router"},
+        {"slow product server",
+         {"--delay", "Login=700", "--delay", "GetAppConfig=1200"},
+         kRouterSection,
+         Port::kFree,
+         {1100, 1101},
+         "Router"},
+        {"product server drops the login",
+         {"--fail", "Login=-1"},
+         kRouterSection,
+         Port::kFree,
+         kEndsAtStartUp,
+         ""},
+        {"product server resets the login",
+         {"--fail", "Login=reset"},
+         kRouterSection,
+         Port::kFree,
+         kEndsAtStartUp,
+         ""},
+        // Logging off comes after the agent list has been read: the run goes on.
+        {"log-off fault 2",
+         {"--fail", "Logoff=2"},
+         kRouterSection,
+         Port::kFree,
+         {1100, 1101},
+         "Router"},
+        {"log-off fault 22",
+         {"--fail", "Logoff=22"},
+         kRouterSection,
+         Port::kFree,
+         {1100, 1101},
+         "Router"},
+        // Garbage around a valid wildcard entry: invalid UTF-8, NUL bytes, lines without "=" and
+        // a 1 MB line.
+        {"section file with garbage",
+         {},
+         std::string("NumberOfElements=1\n\xff\xfe\x00garbage\x01\x02\n=\n==\nAddr\n") +
+             std::string(1 << 20, 'Z') + "\n" + std::string("Disp\0Name001=x\n", 15) +
+             "IsListen001=TRUE\nDispName001=Any \xe2\x9c\x93\nAddr001=(ALL)\n"
+             "CommunityName001=(ALL)\n\x80\x81\x82=\xc3\x28\n",
+         Port::kFree,
+         {1100, 1101},
+         "Any \xe2\x9c\x93"},
+        {"section file with a huge element count",
+         {},
+         "NumberOfElements=2147483647\nIsListen001=TRUE\nDispName001=First\nAddr001=127.0.0.1\n"
+         "CommunityName001=public\n",
+         Port::kFree,
+         {1100, 1101},
+         "First"},
+        // A folder in the section file's place cannot be read: the server answers with a fault.
+        {"section file unreadable", {}, "", Port::kFree, kEndsAtStartUp, ""},
+    };
+    // Faults 2 and 12 carry the server's fault record; 20 to 25 block the connection. Either way
+    // the agent list cannot be read and the run ends with event 6100.
+    for (const char* operation : {"Login", "GetAppConfig"}) {
+        for (int result : {2, 12, 20, 21, 22, 23, 24, 25}) {
+            const std::string fail = std::string(operation) + "=" + std::to_string(result);
+            cases.push_back({"fault " + fail,
+                             {"--fail", fail},
+                             kRouterSection,
+                             Port::kFree,
+                             kEndsAtStartUp,
+                             ""});
+        }
+    }
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CManagerInstallation installation;
+        if (c.what == "section file unreadable") {
+            fs::create_directories(installation.ProductConfigDir() / "SNMP_MANAGER.ini");
+        } else {
+            installation.WriteAgents(c.section);
+        }
+        const bool runs = c.events != kEndsAtStartUp;
+        RUN_MANAGER_SCENARIO(result, [&] {
+            json out;
+            std::optional<test::CProductServerProcess> server;
+            if (!c.serverOptions.empty()) {
+                server.emplace(installation.Dir(), c.serverOptions);
+                out["server"] = server->Started();
+                installation.UseServer(server->Endpoint());
+            }
+            int portFd = -1;
+            if (c.port == Port::kIpv6Taken) {
+                portFd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+                int only = 1;
+                ::setsockopt(portFd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+                sockaddr_in6 address{};
+                address.sin6_family = AF_INET6;
+                address.sin6_port = htons(162);
+                address.sin6_addr = in6addr_any;
+                out["portTaken"] =
+                    ::bind(portFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+            }
+            CManagerProcess manager(installation);
+            if (runs) {
+                RunAround(manager, out, nullptr);
+            } else {
+                out["exit"] = manager.Wait();  // the run ends by itself
+            }
+            if (portFd >= 0) {
+                ::close(portFd);
+            }
+            if (server) {
+                server->Stop();
+                out["requests"] = server->Lines();
+            }
+            return out;
+        });
+        if (!c.serverOptions.empty()) {
+            ASSERT_TRUE(result["server"]);
+        }
+        if (c.port == Port::kIpv6Taken) {
+            ASSERT_TRUE(result["portTaken"]);
+        }
+        EXPECT_EQ(result["exit"], 0);
+        const std::vector<json> events = ManagerEvents();
+        EXPECT_EQ(OtherEventIds(events), c.events);
+        if (runs) {
+            ExpectRanAround(result);
+            EXPECT_EQ(WrittenMarks(events),
+                      Join(Numbered("before", 1, 3), Numbered("after", 1, 3)));
+            for (const std::string& text : EventTexts(events, 2000)) {
+                EXPECT_EQ(text.rfind(c.displayName + " : 127.0.0.1\t  public\t  V2c\n", 0), 0u)
+                    << text;
+            }
+        } else {
+            EXPECT_EQ(StatusHistory(installation),
+                      (std::vector<std::string>{"START_PENDING", "RUNNING", "STOPPED"}));
+            EXPECT_TRUE(fs::is_empty(installation.SnmpDir() / "Tmp"));
+        }
+        if (c.port == Port::kIpv6Taken) {
+            const std::string text = EventTexts(events, 6102).at(0);
+            EXPECT_EQ(text.rfind("IPv6 Port Error( 0x", 0), 0u) << text;
+        }
+        if (!c.serverOptions.empty() && c.serverOptions[0] == "--fail") {
+            // The injected fault was met over the exchange, not short of it.
+            const std::string injected = c.serverOptions[1].substr(0, c.serverOptions[1].find('='));
+            bool met = false;
+            for (const json& line : result["requests"]) {
+                met = met || line.get<std::string>().rfind(injected + " result=", 0) == 0;
+            }
+            EXPECT_TRUE(met) << result["requests"].dump();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Outputs: the event log and the filter log fail while the manager runs
+
+// Runs in the scenario child: a private mount namespace, so that mounts made by the test (and
+// seen by the manager it starts) vanish with the child.
+std::string EnterPrivateMounts() {
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return std::string("mount private: ") + std::strerror(errno);
+    }
+    return {};
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Waits until `condition` holds; false when it did not within the guard.
+bool WaitUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kEndGuard;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Whether a trap event with the mark has been written (in the log, the text's quotes are escaped).
+bool EventLogHas(const std::string& mark) {
+    return ReadBytes(platform::ApplicationLogFile()).find(mark + "\\\"") != std::string::npos;
+}
+
+bool FilterLogHas(const CManagerInstallation& installation, const std::string& mark) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(installation.LogsDir(), ec)) {
+        if (entry.path().filename().string().rfind("FilterLog_", 0) == 0 &&
+            ReadBytes(entry.path()).find(mark + "\"") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Fills the file system of `path` to its last byte; the file is kept.
+bool FillFileSystem(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const std::string block(4096, 'f');
+    for (std::size_t size : {block.size(), std::size_t{1}}) {
+        while (::write(fd, block.data(), size) > 0) {
+        }
+    }
+    const bool full = errno == ENOSPC;
+    ::close(fd);
+    return full;
+}
+
+TEST(ManagerFaultTest, OutputFaultsLoseNothingAlreadyAccepted) {
+    enum class Fault { kReadOnlyEventLog, kFullEventLog, kFilterLogFolderGone };
+    struct Case {
+        const char* what;
+        Fault fault;
+    };
+    const Case cases[] = {
+        {"event log file read-only", Fault::kReadOnlyEventLog},
+        {"event log on a full file system", Fault::kFullEventLog},
+        {"filter log folder gone while running", Fault::kFilterLogFolderGone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool eventLogFault = c.fault != Fault::kFilterLogFolderGone;
+        CManagerInstallation installation;
+        installation.WriteAgents(kRouterSection);
+        // Traps marked Reject go to the filter log, the others to the event log. Dispatch takes
+        // the traps in order of arrival, so once the last trap sent has reached the output that
+        // works, every earlier one has been handled.
+        installation.WriteSettings("FilterBlack.txt", "Reject\n");
+        const fs::path logDir = installation.SysRoot() / "eventlog";
+        const fs::path logFile = logDir / "Application.jsonl";
+        fs::create_directories(logDir);
+        RUN_MANAGER_SCENARIO(result, [&] {
+            json out;
+            if (std::string error = EnterPrivateMounts(); !error.empty()) {
+                out["setup"] = error;
+                return out;
+            }
+            if (c.fault == Fault::kFullEventLog &&
+                ::mount("tmpfs", logDir.c_str(), "tmpfs", 0, "size=256k") != 0) {
+                out["setup"] = std::string("mount tmpfs: ") + std::strerror(errno);
+                return out;
+            }
+            CManagerProcess manager(installation);
+            const fs::path filler = logDir / "filler";
+            const fs::path awayLogs = installation.SnmpDir() / "logs.away";
+            out["ready"] = manager.WaitReady();
+
+            bool sent = SendNumbered("before", 1, 3) && SendMarked("Reject#1");
+            out["handledBefore"] = WaitUntil(
+                [&] { return FilterLogHas(installation, "Reject#1") && EventLogHas("before#3"); });
+
+            switch (c.fault) {
+                case Fault::kReadOnlyEventLog:
+                    out["faultMade"] =
+                        ::mount(logFile.c_str(), logFile.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                        ::mount(nullptr, logFile.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                                nullptr) == 0;
+                    break;
+                case Fault::kFullEventLog:
+                    out["faultMade"] = FillFileSystem(filler);
+                    break;
+                case Fault::kFilterLogFolderGone:
+                    fs::rename(installation.LogsDir(), awayLogs);
+                    out["faultMade"] = !fs::exists(installation.LogsDir());
+                    break;
+            }
+            // The fault's traps, the last one to the output that still works.
+            if (eventLogFault) {
+                // Each of their events is longer than the page that the full file system may
+                // still have free at the end of the log.
+                sent = SendNumbered("during", 1, 3, "127.0.0.1", 1500) && SendMarked("Reject#4") &&
+                       sent;
+                out["handledDuring"] =
+                    WaitUntil([&] { return FilterLogHas(installation, "Reject#4"); });
+            } else {
+                sent = SendMarked("Reject#4") && SendNumbered("during", 1, 3) && sent;
+                out["handledDuring"] = WaitUntil([&] { return EventLogHas("during#3"); });
+            }
+            out["upDuring"] = !manager.HasEnded() && Flush();
+
+            switch (c.fault) {
+                case Fault::kReadOnlyEventLog:
+                    ::umount2(logFile.c_str(), 0);
+                    break;
+                case Fault::kFullEventLog:
+                    fs::remove(filler);
+                    break;
+                case Fault::kFilterLogFolderGone:
+                    fs::rename(awayLogs, installation.LogsDir());
+                    break;
+            }
+            sent = SendNumbered("after", 1, 3) && SendMarked("Reject#5") && sent;
+            out["sent"] = sent;
+            out["flushed"] = Flush();
+            out["exit"] = manager.Stop();
+            if (c.fault == Fault::kFullEventLog) {
+                // The tmpfs goes with the child: keep what it holds where the test reads it.
+                const std::string log = ReadBytes(logFile);
+                ::umount2(logDir.c_str(), MNT_DETACH);
+                std::ofstream(logFile, std::ios::binary) << log;
+            }
+            return out;
+        });
+        ASSERT_FALSE(result.contains("setup")) << result["setup"].get<std::string>();
+        ExpectRanAround(result);
+        EXPECT_TRUE(result["handledBefore"]);
+        EXPECT_TRUE(result["faultMade"]);
+        EXPECT_TRUE(result["handledDuring"]);
+        EXPECT_TRUE(result["upDuring"]);
+        // Every line of the log is a whole event (ReadEventLog fails the test on a broken one).
+        const std::vector<json> events = ManagerEvents();
+        if (eventLogFault) {
+            // What came while the log could not take it is lost, as the system has it; what came
+            // before and after is all there, in order, between the start and the stop.
+            EXPECT_EQ(WrittenMarks(events),
+                      Join(Numbered("before", 1, 3), Numbered("after", 1, 3)));
+            EXPECT_EQ(OtherEventIds(events), (std::vector<int>{1100, 1101}));
+            EXPECT_EQ(FilteredMarks(installation),
+                      (std::vector<std::string>{"Reject#1", "Reject#4", "Reject#5"}));
+        } else {
+            // The event log took every other trap; the rejected trap of the fault is reported with
+            // the writer's error and the trap's text.
+            EXPECT_EQ(WrittenMarks(events),
+                      Join(Join(Numbered("before", 1, 3), Numbered("during", 1, 3)),
+                           Numbered("after", 1, 3)));
+            EXPECT_EQ(OtherEventIds(events), (std::vector<int>{1100, 6107, 1101}));
+            const std::vector<std::string> reports = EventTexts(events, 6107);
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_EQ(reports[0].rfind("フィルターログの出力に失敗しました。\r\n", 0), 0u)
+                << reports[0];
+            EXPECT_NE(reports[0].find("Reject#4"), std::string::npos) << reports[0];
+            EXPECT_EQ(FilteredMarks(installation),
+                      (std::vector<std::string>{"Reject#1", "Reject#5"}));
+        }
+    }
+}
+
+}  // namespace
