@@ -17,8 +17,10 @@
 #include <optional>
 #include <regex>
 
+#include "platform/Text.h"
 #include "product/tests/ProductServerProcess.h"
 #include "service/tests/ManagerHarness.h"
+#include "tests/support/ScopedLocale.h"
 
 namespace {
 
@@ -125,14 +127,6 @@ std::vector<std::string> SettingsReports(const std::vector<json>& events) {
         }
     }
     return reports;
-}
-
-std::string Repeat(const std::string& piece, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        text += piece;
-    }
-    return text;
 }
 
 // The usual middle of a run that goes on: ready, traps before, `fault`, traps after, stop.
@@ -518,6 +512,179 @@ TEST(ManagerFaultTest, OutputFaultsLoseNothingAlreadyAccepted) {
             EXPECT_EQ(FilteredMarks(installation),
                       (std::vector<std::string>{"Reject#1", "Reject#5"}));
         }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings files with bytes the locale cannot read, NUL bytes and 1 MB lines
+
+// An SNMPv3 trap (authPriv) from 127.0.0.1 sent by Net-SNMP's snmptrap, sysName.0 being `mark`.
+bool SendV3Trap(const CManagerInstallation& installation, const std::string& user,
+                const std::string& mark) {
+    const fs::path peer = installation.SysRoot() / "peer";
+    fs::create_directories(peer);
+    return RunProgram({"/usr/bin/snmptrap",
+                       "-v",
+                       "3",
+                       "-e",
+                       std::string("0x") + kV3Engine,
+                       "-u",
+                       user,
+                       "-l",
+                       "authPriv",
+                       "-a",
+                       "SHA",
+                       "-A",
+                       "authpass123",
+                       "-x",
+                       "AES",
+                       "-X",
+                       "privpass123",
+                       "127.0.0.1:162",
+                       "4711",
+                       kColdStart,
+                       kSysName,
+                       "s",
+                       mark},
+                      peer / "snmptrap.out",
+                      {{"SNMPCONFPATH", peer.string()},
+                       {"SNMP_PERSISTENT_DIR", peer.string()},
+                       {"MIBS", ""},
+                       {"MIBDIRS", peer.string()}}) == 0;
+}
+
+// A report's text shortened for comparison: its beginning and its length.
+std::string Summary(const std::string& text) {
+    std::string head = text.substr(0, 90);
+    for (char& c : head) {
+        if (c == '\0') {
+            c = '@';
+        }
+    }
+    return head + " (" + std::to_string(text.size()) + " bytes)";
+}
+
+TEST(ManagerFaultTest, SettingsFilesWithBadBytesAreReportedLineByLine) {
+    struct Case {
+        const char* locale;
+        std::string bad1;  // bytes that the locale's encoding cannot read
+        std::string bad2;
+    };
+    // UTF-8: a byte that starts no sequence, a lead byte without its continuation, a sequence cut
+    // short. Code page 932: a lead byte with an invalid trail byte, bytes that are no character.
+    const Case cases[] = {
+        {"C.UTF-8", "\xff\xfe",
+         "\xc3"
+         "A\xe2\x82"},
+        {"ja_JP.SJIS", "\x81\x7f", "\xfd\xfe\xff"},
+    };
+    const std::string mega(1 << 20, 'M');
+    const std::string nul("a\0b", 3);
+    const std::string usmValid =
+        std::string("-e:") + kV3Engine + " -u:v3user -a:SHA -AP:authpass123 -x:AES -XP:privpass123";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        CManagerInstallation installation;
+        installation.WriteAgents(kRouterSection);
+        struct File {
+            const char* name;
+            std::vector<std::string> lines;
+        };
+        const std::vector<File> files = {
+            // The last line of each list is the one that works.
+            {"EventLevel.txt",
+             {c.bad1 + " no comma", mega, "3," + mega, "3," + nul, c.bad2 + "," + c.bad1,
+              "1,#[0-9]"}},
+            {"FilterWhite.txt", {c.bad1 + "Admit", mega, nul, "#[0-9]"}},
+            {"FilterBlack.txt", {c.bad2, mega, nul, "Reject"}},
+            {"SnmpV3Setting.txt",
+             {mega, c.bad1 + " -u:" + c.bad2,
+              // A NUL byte is no reserved character: the line is valid.
+              std::string("-e:") + kV3Engine + " -u:x" + nul,
+              // Pass phrases that do not decipher read as empty.
+              std::string("-e:") + kV3Engine + " -u:undeciphered -a:SHA -A:@@@@ -x:AES -X:####",
+              // Hexadecimal only in length: the library refuses the user, nothing else happens.
+              "-e:zzzzzzzzzzzz -u:badengine -a:SHA -AP:authpass123", usmValid}},
+            {"GetOIDList.txt",
+             {"-v:2c -agent:a -oid:" + mega, c.bad1 + " -v:2c", "-v:2c" + nul + " -agent:a -oid:o",
+              "-v:1 -c:" + c.bad2 + "% -agent:a -oid:o"}},
+        };
+        for (const File& file : files) {
+            std::string text;
+            for (const std::string& line : file.lines) {
+                text += line + "\n";
+            }
+            installation.WriteSettings(file.name, text);
+        }
+
+        RUN_MANAGER_SCENARIO(result, [&] {
+            CManagerProcess manager(installation, {{"LANG", c.locale}, {"LC_ALL", c.locale}});
+            json out;
+            RunAround(manager, out, [&](json& o) {
+                o["v3"] = SendV3Trap(installation, "v3user", "v3trap#1") && Flush();
+                o["rejected"] = SendMarked("Reject#1") && Flush();
+            });
+            return out;
+        });
+        ExpectRanAround(result);
+        EXPECT_TRUE(result["v3"]);
+        EXPECT_TRUE(result["rejected"]);
+
+        // The reports, as the manager reads the lines in the locale's encoding.
+        std::vector<std::string> expected;
+        {
+            test::ScopedLocale locale(c.locale);
+            auto read = [](const std::string& bytes) {
+                return platform::WideToUtf8(platform::LocaleToWide(bytes));
+            };
+            auto report = [&](const std::string& inner, const std::string& line) {
+                expected.push_back(Summary(inner + read(line)));
+            };
+            const std::string levelInvalid = "イベントレベル指定の正規表現が不正です。\r\n";
+            report(levelInvalid, c.bad1 + " no comma");
+            report(levelInvalid, mega);
+            report("イベントレベル指定の正規表現が最大長をオーバーしています。\r\n", mega);
+            report("正規表現が最大長をオーバーしています。\r\n", mega);  // white
+            report("正規表現が最大長をオーバーしています。\r\n", mega);  // black
+            const std::string usmInvalid = "SNMPv3認証情報指定が不正です。\r\n";
+            report(usmInvalid, mega);
+            report(usmInvalid, c.bad1 + " -u:" + c.bad2);
+            report(usmInvalid, std::string("-e:") + kV3Engine +
+                                   " -u:undeciphered -a:SHA -A:@@@@ -x:AES -X:####");
+            report("SNMP GetのOID指定が最大長をオーバーしています。\r\n",
+                   "-v:2c -agent:a -oid:" + mega);
+            report("SNMP Getのエージェント指定が不正です。\r\n", c.bad1 + " -v:2c");
+            report("SNMP Getのバージョン指定が不正です。\r\n", "-v:2c" + nul + " -agent:a -oid:o");
+            report("SNMP Getのコミュニティ名で使用できない文字が含まれています。\r\n",
+                   "-v:1 -c:" + c.bad2 + "% -agent:a -oid:o");
+        }
+        const std::vector<json> events = ManagerEvents();
+        std::vector<std::string> reports;
+        for (const std::string& text : SettingsReports(events)) {
+            reports.push_back(Summary(text));
+        }
+        // The Get pass reads its list beside the start-up: compare without the order.
+        std::sort(expected.begin(), expected.end());
+        std::sort(reports.begin(), reports.end());
+        EXPECT_EQ(reports, expected);
+        EXPECT_EQ(EventTexts(events, 6107).size(), expected.size()) << "no other 6107";
+
+        // The working lines of every file still apply: the level of the numbered traps, the
+        // SNMPv3 user, the black list.
+        EXPECT_EQ(WrittenMarks(events),
+                  Join(Join(Numbered("before", 1, 3), {"v3trap#1"}), Numbered("after", 1, 3)));
+        for (const json& event : events) {
+            if (event["EventID"] == 2000) {
+                EXPECT_EQ(event["EventType"], 4);
+            }
+        }
+        const std::vector<std::string> v3 = EventTexts(events, 2000);
+        EXPECT_TRUE(std::any_of(v3.begin(), v3.end(), [](const std::string& text) {
+            return text.rfind("127.0.0.1\t  v3user\t  V3\n", 0) == 0;
+        }));
+        EXPECT_EQ(FilteredMarks(installation), std::vector<std::string>{"Reject#1"});
+        EXPECT_EQ(OtherEventIds(events).front(), 1100);
+        EXPECT_EQ(OtherEventIds(events).back(), 1101);
     }
 }
 
