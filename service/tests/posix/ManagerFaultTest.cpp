@@ -688,4 +688,79 @@ TEST(ManagerFaultTest, SettingsFilesWithBadBytesAreReportedLineByLine) {
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// The MIB folder
+
+TEST(ManagerFaultTest, AMissingOrBrokenMibFolderLeavesTheRunGoing) {
+    // The report of a MIB folder whose modules have errors (resource 105).
+    const std::string errorsFound =
+        "MIB解析にてエラーを検出しました。\r\n"
+        "詳細は以下のMIB解析結果の出力ファイルを確認してください。\n{ ";
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& mibs)> prepare;
+        std::vector<int> events;  // without the trap events
+    };
+    auto write = [](const fs::path& file, const std::string& bytes) {
+        std::ofstream(file, std::ios::binary) << bytes;
+    };
+    const Case cases[] = {
+        // Net-SNMP reads no module and reports nothing: the MIB report stays empty, so there is no
+        // event, and traps are written with numeric names.
+        {"no MIB folder", [](const fs::path& mibs) { fs::remove_all(mibs); }, {1100, 1101}},
+        {"a file in the MIB folder's place",
+         [&](const fs::path& mibs) {
+             fs::remove_all(mibs);
+             write(mibs, "not a folder\n");
+         },
+         {1100, 1101}},
+        // Random bytes, NUL bytes, modules importing each other, a string that never ends, a 1 MB
+        // line and 100,000 nested braces: reported as MIB errors.
+        {"modules of garbage",
+         [&](const fs::path& mibs) {
+             std::string noise;
+             std::uint32_t x = 12345;
+             for (int i = 0; i < 300000; ++i) {
+                 x = x * 1103515245u + 12345u;
+                 noise.push_back(static_cast<char>(x >> 24));
+             }
+             write(mibs / "NOISE.txt", noise);
+             write(mibs / "NUL-MIB.txt",
+                   std::string("NUL-MIB DEFINITIONS ::= BEGIN\0\0\0END\n", 37));
+             write(mibs / "LOOP-A-MIB.txt",
+                   "LOOP-A-MIB DEFINITIONS ::= BEGIN\nIMPORTS b FROM LOOP-B-MIB;\n"
+                   "a OBJECT IDENTIFIER ::= { b 1 }\nEND\n");
+             write(mibs / "LOOP-B-MIB.txt",
+                   "LOOP-B-MIB DEFINITIONS ::= BEGIN\nIMPORTS a FROM LOOP-A-MIB;\n"
+                   "b OBJECT IDENTIFIER ::= { a 1 }\nEND\n");
+             write(mibs / "OPEN-MIB.txt", "OPEN-MIB DEFINITIONS ::= BEGIN\n-- \"unterminated\n\"" +
+                                              std::string(1 << 20, 'x'));
+             write(mibs / "DEEP-MIB.txt",
+                   "DEEP-MIB DEFINITIONS ::= BEGIN\nd OBJECT IDENTIFIER ::= " +
+                       std::string(100000, '{') + "\nEND\n");
+         },
+         {1100, 6104, 1101}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CManagerInstallation installation;
+        installation.WriteAgents(kRouterSection);
+        c.prepare(installation.SnmpDir() / "Mibs");
+        RUN_MANAGER_SCENARIO(result, [&] {
+            CManagerProcess manager(installation);
+            json out;
+            RunAround(manager, out, nullptr);
+            return out;
+        });
+        ExpectRanAround(result);
+        const std::vector<json> events = ManagerEvents();
+        EXPECT_EQ(OtherEventIds(events), c.events);
+        if (!EventTexts(events, 6104).empty()) {
+            EXPECT_EQ(EventTexts(events, 6104).at(0),
+                      errorsFound + installation.MibReport().string() + " }");
+        }
+        EXPECT_EQ(WrittenMarks(events), Join(Numbered("before", 1, 3), Numbered("after", 1, 3)));
+    }
+}
+
 }  // namespace
