@@ -302,6 +302,9 @@ TEST(ManagerFaultTest, StartUpFaultsEndTheRunOrLeaveItGoing) {
                     << text;
             }
         } else {
+            ASSERT_EQ(events.size(), 3u);
+            EXPECT_EQ(events[1]["EventIdentifier"], 0xC00017D4u);
+            EXPECT_EQ(events[1]["EventType"], 1);
             EXPECT_EQ(StatusHistory(installation),
                       (std::vector<std::string>{"START_PENDING", "RUNNING", "STOPPED"}));
             EXPECT_TRUE(fs::is_empty(installation.SnmpDir() / "Tmp"));
@@ -761,6 +764,157 @@ TEST(ManagerFaultTest, AMissingOrBrokenMibFolderLeavesTheRunGoing) {
         }
         EXPECT_EQ(WrittenMarks(events), Join(Numbered("before", 1, 3), Numbered("after", 1, 3)));
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The snmpget tool of the Get pass
+
+TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
+    struct Case {
+        const char* what;
+        bool installTool;
+        std::vector<std::string> failures;  // the texts of the 6106 events, in order
+    };
+    const Case cases[] = {
+        {"snmpget missing",
+         false,
+         {"プロセスの生成に失敗しました。[0x00000002]",
+          "プロセスの生成に失敗しました。[0x00000002]",
+          "プロセスの生成に失敗しました。[0x00000002]"}},
+        // The first request fails; the second hangs until the stop: the tool is ended ten seconds
+        // after the stop was requested, and the third request is not asked.
+        {"snmpget failing, then hanging while a stop is requested",
+         true,
+         {"snmpgetの実行に失敗しました。[1]\r\nTimeout: No Response from 127.0.0.1.\n",
+          "snmpgetの実行に失敗しました。[137]\r\nhanging\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CManagerInstallation installation;
+        installation.WriteAgents(kRouterSection);
+        installation.WriteSettings("GetOIDList.txt",
+                                   "-v:2c -c:public -agent:127.0.0.1 -oid:fail.0\n"
+                                   "-v:2c -c:public -agent:127.0.0.1 -oid:hang.0\n"
+                                   "-v:2c -c:public -agent:127.0.0.1 -oid:never.0\n");
+        const fs::path hanging = installation.SysRoot() / "hanging";
+        const fs::path asked = installation.SysRoot() / "asked";
+        if (c.installTool) {
+            const fs::path tool = installation.Dir() / "bin" / "snmpget";
+            fs::create_directories(tool.parent_path());
+            std::ofstream(tool) << "#!/bin/sh\n"
+                                   "for last; do :; done\n"
+                                   "echo \"$last\" >> '"
+                                << asked.string()
+                                << "'\n"
+                                   "case \"$last\" in\n"
+                                   "fail.0) echo 'Timeout: No Response from 127.0.0.1.' >&2; "
+                                   "exit 1;;\n"
+                                   "hang.0) echo hanging; echo $$ > '"
+                                << hanging.string()
+                                << "'; exec sleep 600;;\n"
+                                   "esac\n";
+            fs::permissions(tool, fs::perms::owner_all);
+        }
+        RUN_MANAGER_SCENARIO(result, [&] {
+            CManagerProcess manager(installation);
+            json out;
+            RunAround(manager, out, [&](json& o) {
+                if (c.installTool) {
+                    o["toolHangs"] = WaitUntil([&] { return !ReadBytes(hanging).empty(); });
+                }
+            });
+            if (c.installTool) {
+                // The hung tool was ended, not left behind.
+                const pid_t tool = std::atoi(ReadBytes(hanging).c_str());
+                out["toolGone"] = tool > 0 && ::kill(tool, 0) != 0 && errno == ESRCH;
+                out["asked"] = ReadBytes(asked);
+            }
+            return out;
+        });
+        ExpectRanAround(result);
+        const std::vector<json> events = ManagerEvents();
+        EXPECT_EQ(WrittenMarks(events), Join(Numbered("before", 1, 3), Numbered("after", 1, 3)));
+        std::vector<int> expected = {1100};
+        expected.insert(expected.end(), c.failures.size(), 6106);
+        expected.push_back(1101);
+        EXPECT_EQ(OtherEventIds(events), expected);
+        EXPECT_EQ(EventTexts(events, 6106), c.failures);
+        for (const json& event : events) {
+            if (event["EventID"] == 6106) {
+                EXPECT_EQ(event["EventIdentifier"], 0xC00017DAu);
+                EXPECT_EQ(event["EventType"], 1);
+            }
+        }
+        if (c.installTool) {
+            EXPECT_TRUE(result["toolHangs"]);
+            EXPECT_TRUE(result["toolGone"]);
+            EXPECT_EQ(result["asked"], "fail.0\nhang.0\n");
+        }
+        EXPECT_EQ(
+            StatusHistory(installation),
+            (std::vector<std::string>{"START_PENDING", "RUNNING", "STOP_PENDING", "STOPPED"}));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patterns that are invalid or reach the matcher's limits on long texts
+
+TEST(ManagerFaultTest, PatternsAtTheMatchersLimitsAreReportedWithoutACrash) {
+    CManagerInstallation installation;
+    installation.WriteAgents(kRouterSection);
+    // A repetition whose bounds are reversed cannot be compiled: reported for every text.
+    installation.WriteSettings("FilterWhite.txt", "a{2,1}\n#[0-9]\n");
+    // On a text of tens of thousands of characters, the backtracking search of these patterns
+    // recursed once per character and overflowed the dispatch thread's stack.
+    installation.WriteSettings("FilterBlack.txt", "[^Z]*Z\n(.|\\n)*NeverThere\n");
+    // A back-reference keeps a pattern to the backtracking search, which a long text exceeds.
+    installation.WriteSettings("EventLevel.txt", "3,(a)\\1\n1,#[0-9]\n");
+    RUN_MANAGER_SCENARIO(result, [&] {
+        CManagerProcess manager(installation);
+        json out;
+        RunAround(manager, out, [&](json& o) {
+            // 25 values of 1,900 characters: a trap text of about 50,000 characters.
+            std::vector<test::VarBind> binds = {{kSysName, 's', "long#1"}};
+            for (int i = 0; i < 25; ++i) {
+                binds.push_back({kSysLocation, 's', std::string(1900, 'p')});
+            }
+            test::CNotificationSender sender("127.0.0.1");
+            o["long"] = sender.SendTrap("public", kUpTime, kColdStart, binds) && Flush();
+        });
+        return out;
+    });
+    ExpectRanAround(result);
+    EXPECT_TRUE(result["long"]);
+    const std::vector<json> events = ManagerEvents();
+    EXPECT_EQ(WrittenMarks(events),
+              Join(Join(Numbered("before", 1, 3), {"long#1"}), Numbered("after", 1, 3)));
+    // Per text: the white pattern's error, then the event; the long text also meets the
+    // back-reference's limit in the level list.
+    std::vector<int> expected = {1100};
+    for (int i = 0; i < 3; ++i) {
+        expected.insert(expected.end(), {6107, 2000});
+    }
+    expected.insert(expected.end(), {6107, 6108, 2000});
+    for (int i = 0; i < 3; ++i) {
+        expected.insert(expected.end(), {6107, 2000});
+    }
+    expected.push_back(1101);
+    EXPECT_EQ(test::EventIds(events), expected);
+    for (const json& event : events) {
+        const int id = event["EventID"];
+        const std::string text = event["Strings"].empty() ? "" : event["Strings"].at(0);
+        if (id == 2000) {
+            EXPECT_EQ(event["EventType"], 4);  // the level pattern after the failing one
+        } else if (id == 6107) {
+            EXPECT_EQ(text.rfind("フィルタリングでエラーが発生しました。\r\n", 0), 0u) << text;
+        } else if (id == 6108) {
+            const std::string head = "イベントレベル指定でエラーが発生しました。\r\n";
+            EXPECT_EQ(text.rfind(head, 0), 0u) << text;
+            EXPECT_GT(text.size(), head.size()) << "the matcher's description";
+            EXPECT_EQ(event["EventIdentifier"], 0xC00017DCu);
+        }
+    }
+    EXPECT_TRUE(FilterLogLines(installation).empty());
 }
 
 }  // namespace
