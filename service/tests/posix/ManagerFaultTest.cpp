@@ -821,6 +821,17 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
             RunAround(manager, out, [&](json& o) {
                 if (c.installTool) {
                     o["toolHangs"] = WaitUntil([&] { return !ReadBytes(hanging).empty(); });
+                } else {
+                    // The stop comes after the pass, which would leave later requests unasked.
+                    o["passDone"] = WaitUntil([&] {
+                        const std::string log = ReadBytes(platform::ApplicationLogFile());
+                        std::size_t count = 0;
+                        for (std::size_t at = log.find("\"EventID\":6106"); at != std::string::npos;
+                             at = log.find("\"EventID\":6106", at + 1)) {
+                            ++count;
+                        }
+                        return count == c.failures.size();
+                    });
                 }
             });
             if (c.installTool) {
@@ -844,6 +855,9 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
                 EXPECT_EQ(event["EventIdentifier"], 0xC00017DAu);
                 EXPECT_EQ(event["EventType"], 1);
             }
+        }
+        if (!c.installTool) {
+            EXPECT_TRUE(result["passDone"]);
         }
         if (c.installTool) {
             EXPECT_TRUE(result["toolHangs"]);
