@@ -43,9 +43,9 @@ void FindTestPrograms() {
     ::setenv("VORMA_TEST_BINARY_DIR", VORMA_BINARY_DIR, 0);
 }
 
-// Traps `tag`#from .. `tag`#to (the number in sysName.0), sent from 127.0.0.1 (or ::1) with the
-// community public.
-// `padding` characters of sysLocation.0 make the trap's event that much longer.
+// Traps `tag`#from .. `tag`#to (the number in sysName.0), sent to the manager at `destination`
+// with the community public. `padding` characters of sysLocation.0 make each trap's event that
+// much longer.
 bool SendNumbered(const std::string& tag, int from, int to,
                   const std::string& destination = "127.0.0.1", std::size_t padding = 0) {
     test::CNotificationSender sender(destination);
@@ -97,7 +97,7 @@ std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
 
 // The marks of the filter log lines, in order.
 std::vector<std::string> FilteredMarks(const CManagerInstallation& installation) {
-    static const std::regex mark("STRING: \\\\?\"([A-Za-z0-9-]+#[0-9]+)");
+    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)");
     std::vector<std::string> marks;
     for (const std::string& line : FilterLogLines(installation)) {
         std::smatch found;
