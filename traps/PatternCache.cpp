@@ -8,7 +8,7 @@ namespace {
 
 // Whether `pattern` may hold a lookahead. Such a pattern is kept from the one-pass search: the
 // library runs a lookahead as a search of its own that starts at the lookahead's position and
-// takes "^" and "\\b" there as at the beginning of the text unless the outer search tells it that
+// takes "^" and "\b" there as at the beginning of the text unless the outer search tells it that
 // characters precede. The backtracking search tells it so for every attempt after the first
 // position; the one-pass search makes a single attempt from the beginning, so it never would.
 bool MayHoldLookahead(const std::wstring& pattern) {
