@@ -59,7 +59,7 @@ void CGetCycle::Run() {
 
 void CGetCycle::HandleEntry(const GetOidEntry& entry, CLogWriter& filterLog) const {
     std::wstring output;
-    if (!RunSnmpget(m_installDir, BuildSnmpgetArguments(entry), output, m_isStopping)) {
+    if (!RunSnmpget(m_installDir, BuildSnmpgetArguments(entry), output)) {
         ReportToEventLog(MSG_GET_FAILED, kEventError, {output});
         return;
     }

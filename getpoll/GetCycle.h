@@ -6,8 +6,7 @@
 // decorated value line, and goes through the same white, black and level lists as traps: to the
 // event log as event 2001, or to the filter log when the lists hold it back. A request that fails
 // is reported as event 6106 with the failure text of the run. The stop request is looked at
-// before each request; a request that has started is finished, unless its tool is still running
-// well after the stop was requested (see RunSnmpget).
+// before each request; a request that has started is always finished.
 #pragma once
 
 #include <functional>

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string_view>
 
 #include "platform/CommandLine.h"
@@ -108,8 +107,8 @@ std::wstring BuildSnmpgetCommandLine(const std::wstring& installDir,
     return commandLine;
 }
 
-bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments, std::wstring& output,
-                const std::function<bool()>& isStopping, std::chrono::milliseconds stopGrace) {
+bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments,
+                std::wstring& output) {
     output.clear();
     if (arguments.empty()) {
         output = kNoArguments;
@@ -133,20 +132,11 @@ bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments, s
     // read after it has ended. Nothing of an answer that takes several reads is dropped.
     std::string captured;
     std::uint32_t error = 0;
-    std::optional<std::chrono::steady_clock::time_point> endAfter;  // set once stopping
-    bool terminated = false;
     platform::ChildProcess::WaitStatus status = process.Wait(kWaitStepMilliseconds, &error);
     while (status != platform::ChildProcess::WaitStatus::kFailed) {
         Drain(pipe, captured);
         if (status == platform::ChildProcess::WaitStatus::kExited) {
             break;
-        }
-        if (!endAfter && isStopping && isStopping()) {
-            endAfter = std::chrono::steady_clock::now() + stopGrace;
-        }
-        if (endAfter && !terminated && std::chrono::steady_clock::now() >= *endAfter) {
-            // A failure to end it leaves the wait as it was: the tool may still end by itself.
-            terminated = process.Terminate() == 0;
         }
         status = process.Wait(kWaitStepMilliseconds, &error);
     }

@@ -7,8 +7,6 @@
 // tool wrote, read as code page 932.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <string>
 
 #include "getpoll/GetOidEntry.h"
@@ -38,11 +36,6 @@ std::wstring BuildSnmpgetCommandLine(const std::wstring& installDir, const std::
 //   "エラーが発生しました。[%d]"                       the wait for the tool failed
 //   "プロセスの終了コード取得に失敗しました。[%d]"     system error code
 //   "snmpgetの実行に失敗しました。[%d]\r\n%s"          exit code, the tool's text
-// Once `isStopping` returns true (the service is stopping), the tool still has `stopGrace` to end
-// by itself, which covers its own time-outs and retries; a tool that is still running then is
-// ended, so that a hung tool cannot hold the stop of the service for ever. Its run then fails
-// with the exit code the system gives an ended process (137 on POSIX, 1 on Windows).
-inline constexpr std::chrono::milliseconds kSnmpgetStopGrace{10000};
-bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments, std::wstring& output,
-                const std::function<bool()>& isStopping = {},
-                std::chrono::milliseconds stopGrace = kSnmpgetStopGrace);
+// The tool is never stopped by the manager.
+bool RunSnmpget(const std::wstring& installDir, const std::wstring& arguments,
+                std::wstring& output);

@@ -59,11 +59,6 @@ class ChildProcess {
     // The exit code of an ended process (POSIX: a process ended by signal N gives 128 + N).
     std::uint32_t ExitCode(std::uint32_t* code) const;
 
-    // Ends the process at once (POSIX: SIGKILL, so its exit code is 137; Windows:
-    // TerminateProcess with exit code 1). Wait then sees it end. Nothing to do for a process that
-    // has already been seen to end.
-    std::uint32_t Terminate();
-
   private:
     void Release();
     std::intptr_t m_pid = -1;     // Windows: process handle

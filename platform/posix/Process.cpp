@@ -228,20 +228,6 @@ ChildProcess::WaitStatus ChildProcess::Wait(std::uint32_t milliseconds, std::uin
     return r > 0 ? WaitStatus::kExited : (r == 0 ? WaitStatus::kTimeout : WaitStatus::kFailed);
 }
 
-std::uint32_t ChildProcess::Terminate() {
-    if (m_exited) {
-        return 0;
-    }
-    if (m_pid < 0) {
-        return EBADF;
-    }
-    // The process has not been reaped, so its number cannot have gone to another process.
-    if (::kill(static_cast<pid_t>(m_pid), SIGKILL) != 0) {
-        return static_cast<std::uint32_t>(errno);
-    }
-    return 0;
-}
-
 std::uint32_t ChildProcess::ExitCode(std::uint32_t* code) const {
     if (!m_exited) {
         return m_pid < 0 ? EBADF : ECHILD;

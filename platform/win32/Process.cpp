@@ -188,19 +188,6 @@ ChildProcess::WaitStatus ChildProcess::Wait(std::uint32_t milliseconds, std::uin
     }
 }
 
-std::uint32_t ChildProcess::Terminate() {
-    if (m_exited) {
-        return kErrorSuccess;
-    }
-    if (m_pid == kNone) {
-        return kErrorInvalidHandle;
-    }
-    if (!::TerminateProcess(AsHandle(m_pid), 1)) {
-        return ::GetLastError();
-    }
-    return kErrorSuccess;
-}
-
 std::uint32_t ChildProcess::ExitCode(std::uint32_t* code) const {
     if (!m_exited) {
         // STILL_ACTIVE: the process has not ended (or was never started).

@@ -162,39 +162,4 @@ TEST_F(FakeToolTest, FailuresBeforeTheToolRuns) {
     EXPECT_EQ(output, L"プロセスの生成に失敗しました。[0x00000002]");
 }
 
-// Once the service is stopping, a tool gets the grace period to end by itself; one that is still
-// running then is ended, and its run fails with what it wrote so far. A stop never ends a tool
-// that is not running any more, and without a stop a slow tool is waited for.
-TEST_F(FakeToolTest, AToolStillRunningWellAfterAStopIsEnded) {
-    struct Case {
-        const char* what;
-        const char* script;
-        bool stopping;
-        bool succeeds;
-        std::wstring output;
-    };
-    const Case cases[] = {
-        {"hung tool, stopping", "echo partial; exec sleep 600", true, false,
-         L"snmpgetの実行に失敗しました。[137]\r\npartial\n"},
-        {"tool that ends within the grace", "sleep 0.3; echo done", true, true, L"done\n"},
-        {"slow tool, no stop", "sleep 1; echo done", false, true, L"done\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::wstring install = Install(c.script);
-        std::wstring output;
-        int asked = 0;
-        const bool ok = RunSnmpget(
-            install, L" -v 1 a o", output,
-            [&] {
-                ++asked;
-                return c.stopping;
-            },
-            std::chrono::milliseconds(c.stopping && c.succeeds ? 5000 : 500));
-        EXPECT_EQ(ok, c.succeeds);
-        EXPECT_EQ(output, c.output) << platform::WideToUtf8(output);
-        EXPECT_GT(asked, 0);
-    }
-}
-
 }  // namespace

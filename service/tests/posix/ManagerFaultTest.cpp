@@ -16,6 +16,7 @@
 
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "platform/Text.h"
 #include "product/tests/ProductServerProcess.h"
@@ -769,7 +770,7 @@ TEST(ManagerFaultTest, AMissingOrBrokenMibFolderLeavesTheRunGoing) {
 // ---------------------------------------------------------------------------------------------
 // The snmpget tool of the Get pass
 
-TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
+TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndTheStopWaitsForARunningTool) {
     struct Case {
         const char* what;
         bool installTool;
@@ -781,12 +782,13 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
          {"プロセスの生成に失敗しました。[0x00000002]",
           "プロセスの生成に失敗しました。[0x00000002]",
           "プロセスの生成に失敗しました。[0x00000002]"}},
-        // The first request fails; the second hangs until the stop: the tool is ended ten seconds
-        // after the stop was requested, and the third request is not asked.
+        // The first request fails; the second hangs while the stop is requested. The manager
+        // never ends the tool: the stop waits until the tool ends by itself, reports its run,
+        // and the third request is not asked.
         {"snmpget failing, then hanging while a stop is requested",
          true,
          {"snmpgetの実行に失敗しました。[1]\r\nTimeout: No Response from 127.0.0.1.\n",
-          "snmpgetの実行に失敗しました。[137]\r\nhanging\n"}},
+          "snmpgetの実行に失敗しました。[2]\r\nhanging\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -797,6 +799,7 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
                                    "-v:2c -c:public -agent:127.0.0.1 -oid:hang.0\n"
                                    "-v:2c -c:public -agent:127.0.0.1 -oid:never.0\n");
         const fs::path hanging = installation.SysRoot() / "hanging";
+        const fs::path release = installation.SysRoot() / "release";
         const fs::path asked = installation.SysRoot() / "asked";
         if (c.installTool) {
             const fs::path tool = installation.Dir() / "bin" / "snmpget";
@@ -810,17 +813,35 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
                                    "fail.0) echo 'Timeout: No Response from 127.0.0.1.' >&2; "
                                    "exit 1;;\n"
                                    "hang.0) echo hanging; echo $$ > '"
-                                << hanging.string()
-                                << "'; exec sleep 600;;\n"
+                                << hanging.string() << "'; while [ ! -e '" << release.string()
+                                << "' ]; do sleep 0.05; done; exit 2;;\n"
                                    "esac\n";
             fs::permissions(tool, fs::perms::owner_all);
         }
         RUN_MANAGER_SCENARIO(result, [&] {
             CManagerProcess manager(installation);
             json out;
+            // Once the stop has been requested and the manager is still waiting for the tool,
+            // the tool is let go.
+            std::thread releaser;
+            bool stopPending = false;
+            bool heldWhileRunning = false;
             RunAround(manager, out, [&](json& o) {
                 if (c.installTool) {
                     o["toolHangs"] = WaitUntil([&] { return !ReadBytes(hanging).empty(); });
+                    releaser = std::thread([&] {
+                        stopPending = WaitUntil([&] {
+                            const std::vector<std::string> states = StatusHistory(installation);
+                            return !states.empty() && states.back() == "STOP_PENDING";
+                        });
+                        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                        const std::vector<std::string> states = StatusHistory(installation);
+                        heldWhileRunning =
+                            !states.empty() && states.back() == "STOP_PENDING" &&
+                            ReadBytes(platform::ApplicationLogFile()).find("\"EventID\":1101") ==
+                                std::string::npos;
+                        std::ofstream(release) << "go\n";
+                    });
                 } else {
                     // The stop comes after the pass, which would leave later requests unasked.
                     o["passDone"] = WaitUntil([&] {
@@ -834,11 +855,13 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
                     });
                 }
             });
+            if (releaser.joinable()) {
+                releaser.join();
+            }
             if (c.installTool) {
-                // The hung tool was ended, not left behind.
-                const pid_t tool = std::atoi(ReadBytes(hanging).c_str());
-                out["toolGone"] = tool > 0 && ::kill(tool, 0) != 0 && errno == ESRCH;
                 out["asked"] = ReadBytes(asked);
+                out["stopPending"] = stopPending;
+                out["heldWhileRunning"] = heldWhileRunning;
             }
             return out;
         });
@@ -861,7 +884,8 @@ TEST(ManagerFaultTest, SnmpgetFaultsAreReportedAndAHungToolCannotHoldTheStop) {
         }
         if (c.installTool) {
             EXPECT_TRUE(result["toolHangs"]);
-            EXPECT_TRUE(result["toolGone"]);
+            EXPECT_TRUE(result["stopPending"]);
+            EXPECT_TRUE(result["heldWhileRunning"]);
             EXPECT_EQ(result["asked"], "fail.0\nhang.0\n");
         }
         EXPECT_EQ(
