@@ -14,8 +14,6 @@
 // This is a benchmark tool for Linux, kept apart from the product (like the tests, it talks to
 // the system directly).
 #include <arpa/inet.h>
-#include <net-snmp/net-snmp-config.h>
-#include <net-snmp/net-snmp-includes.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -33,6 +31,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/SnmpMessages.h"
+#include "tests/support/SnmpV3Messages.h"
 
 namespace {
 
@@ -113,63 +114,11 @@ Options ParseOptions(int argc, char** argv) {
     return o;
 }
 
-// --- BER, just what a trap needs -------------------------------------------------------------
-
-void PutLength(std::string& out, std::size_t length) {
-    if (length < 0x80) {
-        out.push_back(static_cast<char>(length));
-    } else if (length < 0x100) {
-        out.push_back('\x81');
-        out.push_back(static_cast<char>(length));
-    } else {
-        out.push_back('\x82');
-        out.push_back(static_cast<char>(length >> 8));
-        out.push_back(static_cast<char>(length & 0xFF));
-    }
-}
-
-std::string Tlv(unsigned char tag, const std::string& content) {
-    std::string out(1, static_cast<char>(tag));
-    PutLength(out, content.size());
-    return out + content;
-}
-
-std::string Integer(unsigned char tag, std::int64_t value) {
-    std::string bytes;
-    do {
-        bytes.insert(bytes.begin(), static_cast<char>(value & 0xFF));
-        value >>= 8;
-    } while (value != 0 && value != -1);
-    if (value == 0 && (bytes[0] & 0x80) != 0) {
-        bytes.insert(bytes.begin(), '\0');
-    }
-    return Tlv(tag, bytes);
-}
-
-std::string Oid(const std::vector<unsigned>& arcs) {
-    std::string bytes(1, static_cast<char>(arcs[0] * 40 + arcs[1]));
-    for (std::size_t i = 2; i < arcs.size(); ++i) {
-        std::string part;
-        unsigned v = arcs[i];
-        part.insert(part.begin(), static_cast<char>(v & 0x7F));
-        while ((v >>= 7) != 0) {
-            part.insert(part.begin(), static_cast<char>(0x80 | (v & 0x7F)));
-        }
-        bytes += part;
-    }
-    return Tlv(0x06, bytes);
-}
-
-std::string VarBind(const std::vector<unsigned>& name, const std::string& value) {
-    return Tlv(0x30, Oid(name) + value);
-}
-
-const std::vector<unsigned> kSysUpTime = {1, 3, 6, 1, 2, 1, 1, 3, 0};
-const std::vector<unsigned> kSnmpTrapOid = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
-const std::vector<unsigned> kLinkDown = {1, 3, 6, 1, 6, 3, 1, 1, 5, 3};
-const std::vector<unsigned> kIfIndex1 = {1, 3, 6, 1, 2, 1, 2, 2, 1, 1, 1};
-const std::vector<unsigned> kIfDescr1 = {1, 3, 6, 1, 2, 1, 2, 2, 1, 2, 1};
-const std::vector<unsigned> kIfAlias1 = {1, 3, 6, 1, 2, 1, 31, 1, 1, 1, 18, 1};
+const char kLinkDown[] = "1.3.6.1.6.3.1.1.5.3";
+const char kIfIndex1[] = "1.3.6.1.2.1.2.2.1.1.1";
+const char kIfDescr1[] = "1.3.6.1.2.1.2.2.1.2.1";
+const char kIfAlias1[] = "1.3.6.1.2.1.31.1.1.1.18.1";
+constexpr std::uint32_t kUpTime = 123456;
 
 std::string Marker(const Options& o, long sequence) {
     char digits[32];
@@ -177,16 +126,14 @@ std::string Marker(const Options& o, long sequence) {
     return "vbench-" + o.run + "-" + digits;
 }
 
+std::vector<test::VarBind> LinkDownBinds(const std::string& marker) {
+    return {{kIfIndex1, 'i', "1"}, {kIfDescr1, 's', "eth0"}, {kIfAlias1, 's', marker}};
+}
+
 // An SNMPv2c trap whose sequence digits end at the returned offset.
 std::string EncodeV2c(const Options& o, std::size_t& digitsEnd) {
-    const std::string marker = Marker(o, 0);
-    std::string varbinds =
-        VarBind(kSysUpTime, Integer(0x43, 123456)) + VarBind(kSnmpTrapOid, Oid(kLinkDown)) +
-        VarBind(kIfIndex1, Integer(0x02, 1)) + VarBind(kIfDescr1, Tlv(0x04, "eth0")) +
-        VarBind(kIfAlias1, Tlv(0x04, marker));
-    std::string pdu = Tlv(0xA7, Integer(0x02, 0x12345678) + Integer(0x02, 0) + Integer(0x02, 0) +
-                                    Tlv(0x30, varbinds));
-    std::string message = Tlv(0x30, Integer(0x02, 1) + Tlv(0x04, o.community) + pdu);
+    std::string message = test::EncodeV2cNotification(
+        test::kTrapPdu, o.community, 0x12345678, kUpTime, kLinkDown, LinkDownBinds(Marker(o, 0)));
     // The marker is the last value of the message.
     digitsEnd = message.size();
     return message;
@@ -200,88 +147,21 @@ void PatchSequence(std::string& message, std::size_t digitsEnd, long sequence) {
     }
 }
 
-// --- SNMPv3 through Net-SNMP ------------------------------------------------------------------
-
 bool EncodeV3(const Options& o, std::vector<std::string>& messages) {
-    init_snmp("vorma-trapsend");
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.version = SNMP_VERSION_3;
-    session.securityName = const_cast<char*>(o.user.c_str());
-    session.securityNameLen = o.user.size();
-    session.securityLevel = SNMP_SEC_LEVEL_AUTHPRIV;
-    std::vector<u_char> engine(o.engineId.size() / 2);
-    for (std::size_t i = 0; i < engine.size(); ++i) {
-        engine[i] = static_cast<u_char>(std::stoi(o.engineId.substr(2 * i, 2), nullptr, 16));
-    }
-    session.securityEngineID = engine.data();
-    session.securityEngineIDLen = engine.size();
-    session.contextEngineID = engine.data();
-    session.contextEngineIDLen = engine.size();
-    session.securityAuthProto = usmHMACSHA1AuthProtocol;
-    session.securityAuthProtoLen = USM_AUTH_PROTO_SHA_LEN;
-    session.securityAuthKeyLen = USM_AUTH_KU_LEN;
-    if (generate_Ku(session.securityAuthProto, session.securityAuthProtoLen,
-                    reinterpret_cast<const u_char*>(o.authPass.c_str()), o.authPass.size(),
-                    session.securityAuthKey, &session.securityAuthKeyLen) != SNMPERR_SUCCESS) {
-        return false;
-    }
-    session.securityPrivProto = usmAESPrivProtocol;
-    session.securityPrivProtoLen = USM_PRIV_PROTO_AES_LEN;
-    session.securityPrivKeyLen = USM_PRIV_KU_LEN;
-    if (generate_Ku(session.securityAuthProto, session.securityAuthProtoLen,
-                    reinterpret_cast<const u_char*>(o.privPass.c_str()), o.privPass.size(),
-                    session.securityPrivKey, &session.securityPrivKeyLen) != SNMPERR_SUCCESS) {
-        return false;
-    }
-    // The sender of a trap is the authoritative engine: its boots and time go into the messages.
-    session.engineBoots = 1;
-    session.engineTime = static_cast<u_int>(get_uptime());
-    set_enginetime(engine.data(), engine.size(), session.engineBoots, session.engineTime, TRUE);
-    char peer[64];
-    std::snprintf(peer, sizeof peer, "udp:%s:%d", o.host.c_str(), o.port);
-    session.peername = peer;
-    netsnmp_session* open = snmp_open(&session);
-    if (open == nullptr) {
-        snmp_perror("snmp_open");
+    test::CV3MessageBuilder builder({o.engineId, o.user, o.authPass, o.privPass,
+                                     "udp:" + o.host + ":" + std::to_string(o.port)});
+    if (!builder.IsOpen()) {
+        std::fprintf(stderr, "vorma-trapsend: %s\n", builder.Error().c_str());
         return false;
     }
     messages.reserve(static_cast<std::size_t>(o.count));
     for (long seq = 0; seq < o.count; ++seq) {
-        netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_TRAP2);
-        pdu->version = SNMP_VERSION_3;
-        std::vector<oid> name;
-        auto add = [&](const std::vector<unsigned>& arcs, u_char type, const void* value,
-                       size_t length) {
-            name.assign(arcs.begin(), arcs.end());
-            snmp_pdu_add_variable(pdu, name.data(), name.size(), type, value, length);
-        };
-        const long uptime = 123456;
-        const long ifIndex = 1;
-        std::vector<oid> linkDown(kLinkDown.begin(), kLinkDown.end());
-        const std::string marker = Marker(o, seq);
-        add(kSysUpTime, ASN_TIMETICKS, &uptime, sizeof uptime);
-        add(kSnmpTrapOid, ASN_OBJECT_ID, linkDown.data(), linkDown.size() * sizeof(oid));
-        add(kIfIndex1, ASN_INTEGER, &ifIndex, sizeof ifIndex);
-        add(kIfDescr1, ASN_OCTET_STR, "eth0", 4);
-        add(kIfAlias1, ASN_OCTET_STR, marker.data(), marker.size());
-        u_char* packet = nullptr;
-        size_t packetLength = 0;
-        size_t offset = 0;
-        int rc = snmp_build(&packet, &packetLength, &offset, open, pdu);
-        if (rc == 0 && packet != nullptr) {
-            // Built backwards: the message is the last `offset` bytes of the buffer.
-            messages.emplace_back(reinterpret_cast<char*>(packet + packetLength - offset), offset);
-        }
-        std::free(packet);
-        snmp_free_pdu(pdu);
-        if (rc != 0) {
-            snmp_perror("snmp_build");
-            snmp_close(open);
+        messages.push_back(builder.BuildTrap(kUpTime, kLinkDown, LinkDownBinds(Marker(o, seq))));
+        if (messages.back().empty()) {
+            std::fprintf(stderr, "vorma-trapsend: %s\n", builder.Error().c_str());
             return false;
         }
     }
-    snmp_close(open);
     return true;
 }
 
@@ -411,7 +291,9 @@ int main(int argc, char** argv) {
     }
 
     // Stamped before each send, so a line never shows up before its trap's time is known.
-    std::vector<std::atomic<double>> sendTimes(static_cast<std::size_t>(o.count));
+    // Kept only while watching: a long paced run would otherwise hold a stamp per trap for nothing.
+    std::vector<std::atomic<double>> sendTimes(o.watch.empty() ? 0
+                                                               : static_cast<std::size_t>(o.count));
     std::atomic<bool> sendDone{false};
     WatchResult watched;
     std::thread watcher;
@@ -459,7 +341,7 @@ int main(int argc, char** argv) {
             headers[i].msg_hdr.msg_iovlen = 1;
         }
         const double stamp = Now();
-        for (unsigned i = 0; i < n; ++i) {
+        for (unsigned i = 0; i < n && !sendTimes.empty(); ++i) {
             sendTimes[static_cast<std::size_t>(sent + i)].store(stamp, std::memory_order_release);
         }
         unsigned done = 0;
