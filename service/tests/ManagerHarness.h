@@ -443,6 +443,71 @@ inline std::vector<std::string> StatusHistory(const CManagerInstallation& instal
     return states;
 }
 
+// Counts the trap events (2000) that have been appended to the Application log so far.
+class CTrapEventCounter {
+  public:
+    explicit CTrapEventCounter(fs::path file) : m_file(std::move(file)) {}
+
+    // The count so far, reading only what was appended since the last call.
+
+    int Count() {
+        std::ifstream in(m_file, std::ios::binary);
+        if (!in) {
+            return m_count;
+        }
+        in.seekg(static_cast<std::streamoff>(m_offset));
+        const std::string chunk((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        const std::size_t end = chunk.rfind('\n');
+        if (end == std::string::npos) {
+            return m_count;  // no complete line yet
+        }
+        for (std::size_t pos = 0; pos <= end;) {
+            const std::size_t lineEnd = chunk.find('\n', pos);
+            if (chunk.substr(pos, lineEnd - pos).find("\"EventID\":2000,") != std::string::npos) {
+                ++m_count;
+            }
+            pos = lineEnd + 1;
+        }
+        m_offset += end + 1;
+        return m_count;
+    }
+
+  private:
+    fs::path m_file;
+    std::size_t m_offset = 0;
+    int m_count = 0;
+};
+
+// A figure of /proc/<pid>/status in kB (such as "VmRSS"), or -1 when it cannot be read.
+inline long ProcessStatusKb(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(name + ":", 0) == 0) {
+            return std::atol(line.c_str() + name.size() + 1);
+        }
+    }
+    return -1;
+}
+
+// How many file descriptors the process has open, or -1 when they cannot be listed.
+inline long OpenDescriptorCount(pid_t pid) {
+    std::error_code ec;
+    fs::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec);
+    if (ec) {
+        return -1;
+    }
+    long count = 0;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            return -1;
+        }
+        ++count;
+    }
+    return count;
+}
+
 // Runs `scenario` in a child process in a private network namespace and returns its JSON result,
 // or {"skip": why} / {"failure": why}.
 inline json RunScenario(const std::function<json()>& scenario) {

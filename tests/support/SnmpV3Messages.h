@@ -5,7 +5,10 @@
 //
 // Net-SNMP is process-wide state: use the builder in a process (or forked child) of its own that
 // runs no other Net-SNMP code, and give it a private folder for the library's configuration and
-// persistent files so that nothing of the machine's is read or written.
+// persistent files so that nothing of the machine's is read or written. The library keeps the keys
+// with the user (engine ID and name) of the process, not with the session: a second builder for
+// the same user in one process would build with the first one's keys, so senders that share a
+// user name but not its keys need a process each.
 #pragma once
 
 #include <net-snmp/net-snmp-config.h>

@@ -653,40 +653,6 @@ TEST(ManagerEndToEndTest, AFilterLogThatCannotBeWrittenIsReported) {
 // ---------------------------------------------------------------------------------------------
 // Stop under load
 
-// Counts the trap events (2000) that have been appended to the Application log so far.
-class CTrapEventCounter {
-  public:
-    explicit CTrapEventCounter(fs::path file) : m_file(std::move(file)) {}
-
-    int Count() {
-        std::ifstream in(m_file, std::ios::binary);
-        if (!in) {
-            return m_count;
-        }
-        in.seekg(static_cast<std::streamoff>(m_offset));
-        const std::string chunk((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-        const std::size_t end = chunk.rfind('\n');
-        if (end == std::string::npos) {
-            return m_count;  // no complete line yet
-        }
-        for (std::size_t pos = 0; pos <= end;) {
-            const std::size_t lineEnd = chunk.find('\n', pos);
-            if (chunk.substr(pos, lineEnd - pos).find("\"EventID\":2000,") != std::string::npos) {
-                ++m_count;
-            }
-            pos = lineEnd + 1;
-        }
-        m_offset += end + 1;
-        return m_count;
-    }
-
-  private:
-    fs::path m_file;
-    std::size_t m_offset = 0;
-    int m_count = 0;
-};
-
 TEST(ManagerEndToEndTest, AStopUnderLoadWritesAnUnbrokenPrefixOfTheTrapsSent) {
     // Numbered notifications, every fourth an inform: the manager answers an inform when it has
     // read it into its trap queue, so every answered number must be written before the stop ends.
