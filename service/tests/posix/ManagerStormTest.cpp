@@ -439,13 +439,21 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
     EXPECT_EQ(numbers, expected);
 
     // Memory: back to the idle size. The tolerance allows for what the C library keeps of freed
-    // memory in its arenas and for pages touched once by the largest datagrams.
+    // memory in its arenas (free blocks between live ones, tops below the trim threshold) and
+    // for pages touched once by the largest datagrams; a trap text kept per valid trap (about
+    // 6 MB here) exceeds it. Under AddressSanitizer the resident size tells nothing about the
+    // manager: its allocator holds every freed block in a quarantine of up to 256 MB before reuse
+    // and returns none of it, so the figure grows by whatever the storm freed. There, memory kept
+    // by mistake is caught by LeakSanitizer when the manager exits (its exit status, checked
+    // above), and the queue cannot grow past the sender's window.
     const long idleKb = result["idleKb"];
     const long afterKb = result["afterKb"];
-    const long toleranceKb = std::max(2048L, idleKb / 20);
     EXPECT_GT(idleKb, 0);
+#ifndef __SANITIZE_ADDRESS__
+    const long toleranceKb = std::max(2048L, idleKb / 20);
     EXPECT_LE(afterKb, idleKb + toleranceKb)
         << "idle " << idleKb << " kB, after the storm " << afterKb << " kB";
+#endif
     EXPECT_EQ(result["afterFds"], result["idleFds"]);
     std::printf("storm: bad datagrams %s; resident %ld kB idle, %ld kB peak, %ld kB after\n",
                 result["bad"].dump().c_str(), idleKb, result["peakKb"].get<long>(), afterKb);
