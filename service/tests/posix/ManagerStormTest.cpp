@@ -114,12 +114,14 @@ class CStormMaker {
             {"impossible length", [this] { return ImpossibleLength(); }},
         };
         m_v3Pools.resize(std::size(senders));
+        m_v3Sent.assign(std::size(senders), 0);
         for (std::size_t k = 0; k < std::size(senders); ++k) {
             m_v3Pools[k] = BuildV3Traps(senders[k], folder, markers);
             m_open = m_open && !m_v3Pools[k].empty();
             m_kinds.push_back({names[k], [this, k] {
                                    const std::vector<std::string>& pool = m_v3Pools[k];
-                                   return pool.empty() ? std::string() : pool[m_made % pool.size()];
+                                   const std::size_t next = m_v3Sent[k]++;
+                                   return pool.empty() ? std::string() : pool[next % pool.size()];
                                }});
         }
         m_counts.assign(m_kinds.size() + 1, 0);
@@ -232,24 +234,28 @@ class CStormMaker {
     }
 
     // A datagram of the largest size that UDP carries: random bytes, a trap whose one value fills
-    // it (from the unlisted address, so it is rendered and then dropped), or that trap with its
-    // last part missing.
+    // it exactly (from the unlisted address, so it is rendered and then dropped), or the first
+    // half of that trap.
     std::string Largest() {
+        if (m_largestTrap.empty()) {
+            auto fill = [](std::size_t size) {
+                return test::EncodeV2cNotification(test::kTrapPdu, "public", 1, kUpTime, kLinkDown,
+                                                   {{kSysName, 's', std::string(size, 'L')}});
+            };
+            // The longer value needs longer length fields, hence the few steps down.
+            std::size_t size = kLargestUdpPayload - fill(0).size();
+            while (fill(size).size() > kLargestUdpPayload) {
+                --size;
+            }
+            m_largestTrap = fill(size);
+        }
         switch (Between(0, 2)) {
             case 0:
                 return Random(kLargestUdpPayload);
-            default: {
-                const std::string head = ValidV2c("");
-                std::string trap = test::EncodeV2cNotification(
-                    test::kTrapPdu, "public", 1, kUpTime, kLinkDown,
-                    {{kSysName, 's', std::string(kLargestUdpPayload - head.size() - 16, 'L')},
-                     {kIfDescr1, 's', "eth0"}});
-                trap.resize(std::min(trap.size(), kLargestUdpPayload));
-                if (m_made % 2 == 0) {
-                    trap.resize(trap.size() / 2);
-                }
-                return trap;
-            }
+            case 1:
+                return m_largestTrap;
+            default:
+                return m_largestTrap.substr(0, m_largestTrap.size() / 2);
         }
     }
 
@@ -257,6 +263,8 @@ class CStormMaker {
     std::size_t m_made = 0;
     bool m_open = true;
     std::vector<std::vector<std::string>> m_v3Pools;
+    std::vector<std::size_t> m_v3Sent;
+    std::string m_largestTrap;
     std::vector<Kind> m_kinds;
     std::vector<long> m_counts;
 };
