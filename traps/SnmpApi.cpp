@@ -5,6 +5,7 @@
 
 #include <net-snmp/library/large_fd_set.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,6 +26,11 @@ constexpr int kMaxReadsPerRound = 64;
 // that a storm is absorbed by the socket instead of dropped while dispatch catches up.
 constexpr int kServerReceiveBuffer = 32 * 1024 * 1024;
 constexpr std::size_t kEngineIdBuffer = 64;
+
+// What the characters of a queued text take.
+std::size_t TextBytes(const std::wstring& text) {
+    return text.size() * sizeof(wchar_t);
+}
 
 std::string ToCp932(const std::wstring& text) {
     return platform::WideToCodePage(platform::kCodePage932, text);
@@ -226,6 +232,7 @@ bool CSnmpApi::OpenListeners() {
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_trapQueue.clear();
+        m_queuedBytes = 0;
     }
     std::lock_guard<std::mutex> lock(m_libraryMutex);
     m_listeningPort = kTrapPort;
@@ -329,7 +336,15 @@ std::wstring CSnmpApi::PopTrapText() {
     }
     std::wstring text = std::move(m_trapQueue.front());
     m_trapQueue.pop_front();
+    m_queuedBytes -= TextBytes(text);
     return text;
+}
+
+std::size_t CSnmpApi::TakeQueuePeakBytes() {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    const std::size_t peak = m_queuePeakBytes;
+    m_queuePeakBytes = m_queuedBytes;
+    return peak;
 }
 
 void CSnmpApi::ShutdownNetSnmp(const std::string& appName) {
@@ -396,6 +411,8 @@ void CSnmpApi::AppendTrapTexts(std::vector<std::string>& texts) {
     }
     std::lock_guard<std::mutex> lock(m_queueMutex);
     for (std::wstring& text : wide) {
+        m_queuedBytes += TextBytes(text);
         m_trapQueue.push_back(std::move(text));
     }
+    m_queuePeakBytes = std::max(m_queuePeakBytes, m_queuedBytes);
 }

@@ -100,6 +100,10 @@ class CSnmpApi {
     // Removes and returns the oldest trap text, or empty text when the queue is empty.
     std::wstring PopTrapText();
 
+    // The most memory that the texts of the trap queue took at one time (their characters, in
+    // bytes) since the previous call; starts again from what the queue holds now.
+    std::size_t TakeQueuePeakBytes();
+
     // CTrapRenderer::DecorateLine under the library lock, for a thread beside the receive rounds
     // (the Get pass): "name = value" with the numeric forms of the loaded MIBs added.
     std::string DecorateLine(std::string_view line);
@@ -130,6 +134,8 @@ class CSnmpApi {
     SessionHandle m_ipv4Session;
     SessionHandle m_ipv6Session;
 
-    std::mutex m_queueMutex;  // the trap queue
+    std::mutex m_queueMutex;  // the trap queue and its sizes
     std::deque<std::wstring> m_trapQueue;
+    std::size_t m_queuedBytes = 0;
+    std::size_t m_queuePeakBytes = 0;
 };

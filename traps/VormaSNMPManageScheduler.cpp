@@ -6,6 +6,7 @@
 
 #include "common/LogWriter.h"
 #include "getpoll/GetCycle.h"
+#include "platform/Memory.h"
 #include "platform/Path.h"
 #include "platform/Socket.h"
 #include "platform/SystemError.h"
@@ -21,6 +22,9 @@ namespace {
 constexpr char kAppName[] = "VORMA_SNMPTRAP";
 constexpr std::uint16_t kTrapPort = 162;
 constexpr unsigned kFilterLogFilesKept = 5;
+// A trap queue that held this much text at one time during a dispatch run is followed by a
+// release of the heap's free memory; queues of the steady flow stay far below it.
+constexpr std::size_t kReleaseAfterQueuedBytes = 8 * 1024 * 1024;
 
 // A file below the SNMP data folder: `relative` is written with backslashes.
 std::wstring DataFile(const std::wstring& snmpDir, const wchar_t* relative) {
@@ -319,6 +323,12 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
         }
     } catch (const std::exception&) {
         // A trap that cost an exception (out of memory) is lost; the next thread goes on.
+    }
+    // The texts of a backlog have been freed into the heap, which keeps their pages; with the
+    // queue empty again they go back to the system, so that a burst does not leave the manager
+    // at its peak size for the rest of its run.
+    if (m_snmpApi.TakeQueuePeakBytes() >= kReleaseAfterQueuedBytes) {
+        platform::ReleaseFreeHeapMemory();
     }
     running.ResetEvent();
 }
