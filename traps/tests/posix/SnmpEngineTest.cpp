@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/support/IsolatedChild.h"
+#include "tests/support/SnmpNotificationSender.h"
 #include "traps/tests/EngineHarness.h"
 
 namespace {
@@ -480,6 +481,57 @@ TEST(SnmpEngineTest, GetRequestOnTheTrapPortQueuesNothing) {
     });
     EXPECT_NE(result["getExit"], 0) << "the get request was answered";
     EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
+    constexpr int kTraps = 20;
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        CSnmpApi& api = engine.Api();
+        api.OpenListeners();
+        json out;
+        out["before"] = api.TakeQueuePeakBytes();
+        // Traps of growing size, all in the socket before the first round (loopback delivers at
+        // once); the rounds queue them all before any is taken out.
+        test::CNotificationSender sender("127.0.0.1");
+        for (int i = 0; i < kTraps; ++i) {
+            sender.SendTrap(
+                "public", 4711, "1.3.6.1.6.3.1.1.5.1",
+                {{"1.3.6.1.2.1.1.5.0", 's', std::string(static_cast<std::size_t>(i) * 50, 'x')}});
+        }
+        for (int round = 0; round < 10; ++round) {
+            api.ReceiveRound();
+        }
+        std::size_t queuedBytes = 0;
+        int taken = 0;
+        for (std::wstring text = api.PopTrapText(); !text.empty(); text = api.PopTrapText()) {
+            queuedBytes += text.size() * sizeof(wchar_t);
+            ++taken;
+        }
+        out["taken"] = taken;
+        out["queuedBytes"] = queuedBytes;
+        out["peak"] = api.TakeQueuePeakBytes();
+        // Taken: the next peak starts from the empty queue.
+        out["peakAfterTaking"] = api.TakeQueuePeakBytes();
+        // One more, taken out at once: its own size is the peak.
+        sender.SendTrap("public", 4711, "1.3.6.1.6.3.1.1.5.1");
+        std::size_t singleBytes = 0;
+        for (int round = 0; round < 100 && singleBytes == 0; ++round) {
+            api.ReceiveRound();
+            singleBytes = api.PopTrapText().size() * sizeof(wchar_t);
+        }
+        out["singleBytes"] = singleBytes;
+        out["singlePeak"] = api.TakeQueuePeakBytes();
+        return out;
+    });
+    EXPECT_EQ(result["before"], 0);
+    ASSERT_EQ(result["taken"], kTraps);
+    EXPECT_GT(result["queuedBytes"], 0);
+    EXPECT_EQ(result["peak"], result["queuedBytes"]);
+    EXPECT_EQ(result["peakAfterTaking"], 0);
+    EXPECT_GT(result["singleBytes"], 0);
+    EXPECT_EQ(result["singlePeak"], result["singleBytes"]);
 }
 
 // Occupies a UDP port on one family the way another program would.
