@@ -109,16 +109,24 @@ next_run() {
     run=$(printf 's%04d' "$run_id")
 }
 
-# Moves the event log aside, lets writes that opened it before finish, and adds the traps of each
-# run in it to $counts. The manager opens the log for every event, so it starts a new one.
+# Moves the event log aside and, in the background so that the load goes on meanwhile, adds the
+# traps of the runs named ($@) that are in it to $counts once writes that opened it before have
+# finished. The manager opens the log for every event, so it starts a new one.
+chunk_id=0
+counting=()
 rotate() {
     [ -f "$eventlog" ] || return 0
-    mv "$eventlog" "$work/chunk"
-    sleep 0.2
-    # One per event (its text is there twice: insertion string and message).
-    sed -n 's/.*vbench-\(s[0-9]*\)-.*/\1/p' "$work/chunk" | sort | uniq -c | awk '{print $2, $1}' \
-        >>"$counts" || true
-    rm -f "$work/chunk"
+    chunk_id=$((chunk_id + 1))
+    local chunk=$work/chunk.$chunk_id
+    mv "$eventlog" "$chunk"
+    (
+        sleep 1
+        for r in "$@"; do
+            echo "$r $(grep -cF -- "vbench-$r-" "$chunk" || true)" >>"$counts"
+        done
+        rm -f "$chunk"
+    ) &
+    counting+=($!)
 }
 written_of() { awk -v r="$1" '$1 == r {n += $2} END {print n + 0}' "$counts"; }
 # Traps of run $1 written so far, without moving the log.
@@ -229,7 +237,7 @@ for m in $(seq 1 "$minutes"); do
     cpu=$(awk -v d=$((c1 - c0)) -v hz="$ticks" -v a="$t0" -v b="$t1" 'BEGIN{printf "%.0f", d / hz / (b - a) * 100}')
     load=$(cut -d' ' -f1 /proc/loadavg)
     echo "$m $(rss_kb) $(fd_count) $per_minute $cpu $load $drain" >>"$samples"
-    rotate
+    rotate "${runs[@]:$((${#runs[@]} > 3 ? ${#runs[@]} - 3 : 0))}"
     echo "soak: minute $m: $(tail -1 "$samples")" >&2
 done
 
@@ -241,7 +249,8 @@ while :; do
     last=$got
     sleep 3
 done
-rotate
+rotate "${runs[@]:$((${#runs[@]} > 3 ? ${#runs[@]} - 3 : 0))}"
+wait "${counting[@]}"
 written_total=0
 for run in "${runs[@]}"; do written_total=$((written_total + $(written_of "$run"))); done
 alive=yes
