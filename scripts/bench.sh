@@ -181,7 +181,8 @@ size_of() { stat -c %s "$1" 2>/dev/null || echo 0; }
 # Lines of the receiver's output after byte `from` that carry run `run`.
 arrived() { tail -c +"$(($1 + 1))" "$output" 2>/dev/null | grep -c -- "vbench-$2-" || true; }
 run_id=0
-next_run() { run_id=$((run_id + 1)); printf 'r%04d' "$run_id"; }
+# Sets `run` to a new run id (not through $(...), whose subshell would not advance the count).
+next_run() { run_id=$((run_id + 1)); printf -v run 'r%04d' "$run_id"; }
 
 # Sends `n` traps at `rate` (0: full speed) and waits until they have all arrived or nothing new
 # came for a while; prints how many arrived, and leaves in $work/last_rate how many traps per
@@ -189,7 +190,7 @@ next_run() { run_id=$((run_id + 1)); printf 'r%04d' "$run_id"; }
 trial() {
     local n=$1 rate=$2 run from got last=-1 still=0 waited=0 t0 t1
     shift 2
-    run=$(next_run)
+    next_run
     from=$(size_of "$output")
     t0=$(date +%s.%N)
     "$sender" --count "$n" --rate "$rate" --sources 4 --run "$run" "$@" >/dev/null
@@ -212,7 +213,7 @@ trial() {
 wait_ready() {
     local run from i
     for i in $(seq 1 60); do
-        run=$(next_run)
+        next_run
         from=$(size_of "$output")
         "$sender" --count 1 --run "$run" >/dev/null
         sleep 0.5
@@ -262,7 +263,8 @@ measure() {
     fi
     lossless=$good
     if [ "$name" = manager ]; then
-        lat=$("$sender" --count "$latency_count" --rate 1000 --sources 4 --run "$(next_run)" \
+        next_run
+        lat=$("$sender" --count "$latency_count" --rate 1000 --sources 4 --run "$run" \
             --watch "$output" --settle 3)
         p50=$(echo "$lat" | python3 -c 'import json,sys; print(json.load(sys.stdin)["p50_ms"])')
         p99=$(echo "$lat" | python3 -c 'import json,sys; print(json.load(sys.stdin)["p99_ms"])')
