@@ -344,6 +344,47 @@ class CManagerProcess {
     int m_exitStatus = kRunning;
 };
 
+// The engine ID and the keys of the SNMPv3 users that the tests write into the SNMPv3 settings.
+inline constexpr char kV3Engine[] = "8000000001020304";
+
+// An SNMPv3 coldStart trap (authPriv, SHA and AES with the keys "authpass123" and "privpass123")
+// sent by Net-SNMP's snmptrap from `source` to 127.0.0.1, sysName.0 being `marker`. The result is
+// snmptrap's exit status.
+inline int SendV3Trap(const CManagerInstallation& installation, const std::string& source,
+                      const std::string& user, const std::string& marker) {
+    const fs::path peer = installation.SysRoot() / "peer";
+    fs::create_directories(peer);
+    return RunProgram({"/usr/bin/snmptrap",
+                       "-v",
+                       "3",
+                       "-e",
+                       std::string("0x") + kV3Engine,
+                       "-u",
+                       user,
+                       "-l",
+                       "authPriv",
+                       "-a",
+                       "SHA",
+                       "-A",
+                       "authpass123",
+                       "-x",
+                       "AES",
+                       "-X",
+                       "privpass123",
+                       "--clientaddr=" + source,
+                       "127.0.0.1:162",
+                       "4711",
+                       "1.3.6.1.6.3.1.1.5.1",
+                       "1.3.6.1.2.1.1.5.0",
+                       "s",
+                       marker},
+                      peer / "snmptrap.out",
+                      {{"SNMPCONFPATH", peer.string()},
+                       {"SNMP_PERSISTENT_DIR", peer.string()},
+                       {"MIBS", ""},
+                       {"MIBDIRS", peer.string()}});
+}
+
 // Makes sure that everything sent to the manager's socket of `address`'s family before this call
 // has been read: the manager reads its socket in order, so once it has answered this inform, all
 // earlier datagrams are in its trap queue, which the stop sequence drains.

@@ -326,45 +326,6 @@ TEST(ManagerEndToEndTest, StartUpProblemsThatLeaveTheRunGoingAreReported) {
 // ---------------------------------------------------------------------------------------------
 // Trap dispatch: the agent check and the display name
 
-constexpr char kV3Engine[] = "8000000001020304";
-
-// An SNMPv3 trap sent by Net-SNMP's snmptrap (authPriv with the user's keys from the settings
-// file below) from `source`.
-int SendV3Trap(const CManagerInstallation& installation, const std::string& source,
-               const std::string& user, const std::string& marker) {
-    const fs::path peer = installation.SysRoot() / "peer";
-    fs::create_directories(peer);
-    return RunProgram({"/usr/bin/snmptrap",
-                       "-v",
-                       "3",
-                       "-e",
-                       std::string("0x") + kV3Engine,
-                       "-u",
-                       user,
-                       "-l",
-                       "authPriv",
-                       "-a",
-                       "SHA",
-                       "-A",
-                       "authpass123",
-                       "-x",
-                       "AES",
-                       "-X",
-                       "privpass123",
-                       "--clientaddr=" + source,
-                       "127.0.0.1:162",
-                       "4711",
-                       kColdStart,
-                       kSysName,
-                       "s",
-                       marker},
-                      peer / "snmptrap.out",
-                      {{"SNMPCONFPATH", peer.string()},
-                       {"SNMP_PERSISTENT_DIR", peer.string()},
-                       {"MIBS", ""},
-                       {"MIBDIRS", peer.string()}});
-}
-
 struct Notification {
     std::string source;     // sender address
     std::string community;  // or the SNMPv3 user name
