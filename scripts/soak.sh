@@ -23,6 +23,7 @@
 # all holds, 1 when something grew or was lost.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/bench-installation.sh
 top=$PWD
 
 minutes=30
@@ -59,7 +60,6 @@ ip link set lo up
 
 manager=$builddir/service/VormaSnmpManager
 sender=$builddir/bench/vorma-trapsend
-deps=${VORMA_DEPS_DIR:-/opt/vorma-deps}
 work=$(mktemp -d /tmp/vorma-soak.XXXXXX)
 manager_pid=
 cleanup() {
@@ -69,25 +69,7 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the installation (as the benchmark's)
-install=$work/install
-snmp=$install/Common/snmp
-export VORMA_SYSROOT=$work/sysroot
-mkdir -p "$snmp"/{Config,Mibs,logs,Tmp} "$install/Environment/Config" "$VORMA_SYSROOT/registry"
-printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\n"InstallDir"="%s/"\n\n' \
-    "$install" >"$VORMA_SYSROOT/registry/HKLM.reg"
-for mib in "$deps"/node_modules/net-snmp/lib/mibs/*.mib; do
-    [ "$(basename "$mib")" = RFC-1215.mib ] && continue
-    ln -s "$mib" "$snmp/Mibs/"
-done
-{
-    echo "NumberOfElements=51"
-    for i in $(seq 1 50); do
-        n=$(printf '%03d' "$i")
-        printf 'IsListen%s=TRUE\nDispName%s=Agent %d\nAddr%s=127.0.1.%d\nCommunityName%s=public\n' \
-            "$n" "$n" "$i" "$n" "$i" "$n"
-    done
-    printf 'IsListen051=TRUE\nDispName051=Any agent\nAddr051=(ALL)\nCommunityName051=(ALL)\n'
-} >"$install/Environment/Config/SNMP_MANAGER.ini"
+make_bench_installation "$work/install" "$work/sysroot"
 printf '%s\n' coldStart warmStart 'linkUp$' bgpEstablished entConfigChange '^Core switch' \
     linkDown >"$snmp/Config/FilterWhite.txt"
 printf '%s\n' authenticationFailure 'ifAlias.*maintenance' test-trap-ignore '^Lab ' \
