@@ -124,8 +124,7 @@ constexpr char kRegexOperators[] = "*+?{}()[]|^$\\";
 // compiled form grow exponentially (")" and forty "+" take gigabytes). The names Net-SNMP prints
 // never need that search, so a name with such operators is only parsed exactly.
 bool ParseObjectName(const std::string& name, oid* parsed, size_t* length) {
-    if (name.find_first_of(kRegexOperators) == std::string::npos ||
-        name.find(':') != std::string::npos) {  // a module name: no wildcard search
+    if (name.find_first_of(kRegexOperators) == std::string::npos) {
         return snmp_parse_oid(name.c_str(), parsed, length) != nullptr;
     }
     const size_t capacity = *length;

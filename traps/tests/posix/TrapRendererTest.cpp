@@ -140,6 +140,10 @@ TEST(TrapRendererTest, NumericFormsAndDecoration) {
         out["hostileDecorated"] =
             CTrapRenderer::DecorateLine(hostile + "!=\xf8") == hostile + " { UnknowOID } = ";
         out["numeric"].push_back(CTrapRenderer::NumericOid("sys+++++++++++++Name.0"));
+        // Found by fuzzing too: a colon after a NUL byte made such a name pass for one with a
+        // module name, which Net-SNMP's parse never saw (the name ends at the NUL for it).
+        out["numeric"].push_back(CTrapRenderer::NumericOid(")\xaf+\xab\xbb" + std::string(22, '+') +
+                                                           std::string("\0:\x17!", 4)));
         for (const char* line :
              {"sysName.0 = STRING: x", "snmpTrapOID.0 = OID: linkDown", "mystery.0 = INTEGER: 1",
               "sysName.0 = OID: nowhere", "no equals sign"}) {
@@ -150,7 +154,7 @@ TEST(TrapRendererTest, NumericFormsAndDecoration) {
     EXPECT_EQ(result["numeric"],
               json({"1.3.6.1.2.1.1.3.0", "1.3.6.1.6.3.1.1.5.1", "1.3.6.1.4.1.99999.1.1.0",
                     "1.3.6.1.4.1.9.0.3", "UnknowOID", "UnknowOID", "1.3.6.1.2.1.1.5.0", "UnknowOID",
-                    "UnknowOID"}));
+                    "UnknowOID", "UnknowOID"}));
     EXPECT_EQ(result["hostileDecorated"], true);
     EXPECT_EQ(
         result["decorated"],
