@@ -1,6 +1,9 @@
 // Child processes whose standard output and standard error go into an anonymous pipe.
 // Windows: CreatePipe, CreateProcessW, PeekNamedPipe, WaitForSingleObject, GetExitCodeProcess.
-// POSIX: pipe2, posix_spawn, FIONREAD, a pidfd and waitpid. The command line is split into
+// POSIX: pipe2, posix_spawn, FIONREAD, a pidfd and waitpid.
+// The child gets no descriptor or handle of this process but its standard input and the pipe's
+// write end (POSIX: every descriptor above 2 is closed in it; Windows: the handle list of
+// PROC_THREAD_ATTRIBUTE_HANDLE_LIST). The command line is split into
 // arguments by the Windows command-line rules (platform/CommandLine.h); its first argument names
 // the program.
 //

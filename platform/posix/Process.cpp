@@ -157,6 +157,10 @@ std::uint32_t ChildProcess::Start(std::wstring_view commandLine, const Pipe& out
     int writeFd = static_cast<int>(output.m_write);
     posix_spawn_file_actions_adddup2(&actions, writeFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, writeFd, STDERR_FILENO);
+    // Nothing else of this process reaches the child: descriptors that libraries opened without
+    // close-on-exec (Net-SNMP's UDP 162 sockets among them) would outlive this process in an
+    // orphaned child and keep the next run from binding its ports.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
     pid_t pid = -1;
     // A name with a folder is taken as it stands; a bare name is looked up in PATH.

@@ -138,20 +138,51 @@ std::uint32_t ChildProcess::Start(std::wstring_view commandLine, const Pipe& out
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = AsHandle(output.m_write);
-    startup.hStdError = AsHandle(output.m_write);
-    PROCESS_INFORMATION info{};
-    // The command line names the program; the child inherits the pipe's write end, runs without
-    // a console window, with the caller's environment and working folder.
-    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup,
-                          &info)) {
+    // Only the pipe's write end (and the standard input, when it is an inheritable handle) reaches
+    // the child: sockets are inheritable by default, and an orphaned child holding the UDP 162
+    // sockets would keep the next run of the service from binding its ports.
+    std::vector<HANDLE> inherited = {AsHandle(output.m_write)};
+    HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD inputFlags = 0;
+    if (input != nullptr && input != INVALID_HANDLE_VALUE && input != inherited.front() &&
+        ::GetHandleInformation(input, &inputFlags) && (inputFlags & HANDLE_FLAG_INHERIT) != 0) {
+        inherited.push_back(input);
+    } else {
+        input = nullptr;
+    }
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<unsigned char> listBuffer(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBuffer.data());
+    if (!::InitializeProcThreadAttributeList(list, 1, 0, &listSize)) {
         return ::GetLastError();
+    }
+    if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                     inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+        DWORD error = ::GetLastError();
+        ::DeleteProcThreadAttributeList(list);
+        return error;
+    }
+
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = AsHandle(output.m_write);
+    startup.StartupInfo.hStdError = AsHandle(output.m_write);
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION info{};
+    // The command line names the program; the child runs without a console window, with the
+    // caller's environment and working folder.
+    const BOOL created =
+        ::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE,
+                         CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT,
+                         nullptr, nullptr, &startup.StartupInfo, &info);
+    const DWORD error = created ? 0 : ::GetLastError();
+    ::DeleteProcThreadAttributeList(list);
+    if (!created) {
+        return error;
     }
     process->Release();
     process->m_pid = reinterpret_cast<std::intptr_t>(info.hProcess);

@@ -97,6 +97,24 @@ TEST(ProcessTest, MissingProgramFailsToStartWithFileNotFound) {
     EXPECT_NE(process.ExitCode(&code), 0u);
 }
 
+// Handles this process made inheritable (a socket is inheritable by default) stay out of the
+// child: it gets only the pipe's write end, which its output shows it has.
+TEST(ProcessTest, TheChildInheritsOnlyThePipe) {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE event = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    HANDLE file = ::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    auto value = [](HANDLE h) { return std::to_wstring(reinterpret_cast<std::uintptr_t>(h)); };
+    RunResult r = RunCommand(test::TestChildCommand({L"probe-handles", value(event), value(file)}));
+    EXPECT_EQ(r.startError, 0u);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.output, "absent\nabsent\n");
+    ::CloseHandle(file);
+    ::CloseHandle(event);
+}
+
 TEST(ProcessTest, ConsoleTextIsWrittenInTheLocaleCodePage) {
     // The child sets the system locale as the programs do; a pipe gets that locale's bytes.
     RunResult r = RunCommand(test::TestChildCommand({L"print-locale-text"}));

@@ -9,6 +9,9 @@
 //   report-event SOURCE ID TYPE TEXT...   one event; exit code 0 when it was written
 //   service NAME                   run as the service NAME until it is stopped, with the events
 //                                  1100 "running" and 1101 "stopped" from the source NAME
+//   probe-handles VALUE...         for each handle value (decimal), "inherited" or "absent":
+//                                  whether this process has an inheritable handle of that value
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -84,6 +87,19 @@ int Run(const std::vector<std::wstring>& args) {
     if (mode == L"sleep-then-print" && args.size() == 4) {
         ::Sleep(std::wcstoul(args[2].c_str(), nullptr, 10));
         WriteBytes(STD_OUTPUT_HANDLE, platform::WideToUtf8(args[3]));
+        return 0;
+    }
+    if (mode == L"probe-handles") {
+        std::string out;
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            HANDLE handle = reinterpret_cast<HANDLE>(
+                static_cast<std::uintptr_t>(std::wcstoull(args[i].c_str(), nullptr, 10)));
+            DWORD flags = 0;
+            const bool inherited = ::GetHandleInformation(handle, &flags) != 0 &&
+                                   (flags & HANDLE_FLAG_INHERIT) != 0;
+            out += inherited ? "inherited\n" : "absent\n";
+        }
+        WriteBytes(STD_OUTPUT_HANDLE, out);
         return 0;
     }
     if (mode == L"print-locale-text") {
