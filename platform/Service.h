@@ -3,8 +3,10 @@
 // StartServiceCtrlDispatcherW, RegisterServiceCtrlHandlerExW, SetServiceStatus.
 // POSIX: the service's configuration is the registry key
 // HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\<name> of the emulated registry; the
-// dispatcher runs the service main in the foreground and turns SIGTERM and SIGINT into the stop
-// control and SIGPWR into the shutdown control; every status report rewrites
+// dispatcher runs the service main in the foreground and turns SIGTERM, SIGINT, SIGHUP and SIGQUIT
+// into the stop control and SIGPWR into the shutdown control (SIGUSR1 and SIGUSR2 are taken and
+// ignored); it holds an exclusive flock on $VORMA_SYSROOT/services/<name>.lock while it runs, which
+// tells the process that runs the service; every status report rewrites
 // $VORMA_SYSROOT/services/<name>.json (see README, "Linux layout").
 //
 // Functions return a Win32 error number (0 success).
@@ -63,7 +65,9 @@ class ServiceHandle {
 
     bool IsOpen() const { return m_handle != 0; }
     std::uint32_t SetDescription(const std::wstring& description);
-    // Sends the stop control to a running instance; does not wait for it to stop.
+    // Sends the stop control to a running instance; does not wait for it to stop. 1062 when the
+    // service is not running. POSIX: only the process that holds the service's run lock is
+    // signalled, never one that a stale status file names.
     std::uint32_t SendStop();
     std::uint32_t Delete();
     void Close();
@@ -101,8 +105,21 @@ using ServiceControlHandler = std::uint32_t (*)(std::uint32_t control, std::uint
                                                 void* eventData, void* context);
 using ServiceStatusHandle = std::uintptr_t;
 
+// POSIX: blocks the signals that the dispatcher takes as controls, so that none of them can end the
+// process, or be lost, before the dispatcher runs: a signal that comes earlier stays pending and
+// becomes a control once the service registers its handler. The program's first step, before any
+// thread exists. Windows: does nothing.
+void HoldServiceControlSignals();
+// Undoes HoldServiceControlSignals, for a program that turns out not to run the service.
+void ReleaseServiceControlSignals();
+
+// True where the program itself runs the service in the foreground and its exit status is what the
+// system's service manager sees (POSIX); false where the service control manager runs it (Windows).
+bool ServiceRunsInForeground();
+
 // Runs the service main of the one service of this process, and returns when it has ended.
 // Windows: fails (1063) when the program was not started by the service control manager.
+// POSIX: 1056 when another process runs the service (holds its run lock).
 std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFunction serviceMain);
 
 // Called by the service main: the handler runs on the dispatcher's thread. 0 on failure.

@@ -12,6 +12,8 @@ constexpr unsigned long kWaitTimeoutResult = platform::HResultFromWin32(platform
 constexpr unsigned long kWaitAbandonedResult = platform::HResultFromWin32(0x80);  // WAIT_ABANDONED
 constexpr unsigned long kAlreadyRunningResult =
     platform::HResultFromWin32(platform::kErrorAlreadyExists);
+// The result of a run in the foreground that ended by a start-up failure (exit status 3).
+constexpr unsigned long kStartUpFailedResult = 3;
 
 bool IsSwitchLead(wchar_t c) {
     return c == L'-' || c == L'/';
@@ -80,10 +82,12 @@ unsigned long CSingleInstanceGuard::Acquire() {
 
 unsigned long ProgramMain(const std::vector<std::wstring>& args) {
     if (FindSwitch(args, L"install") >= 0) {
+        platform::ReleaseServiceControlSignals();
         CVormaSNMPManageService installer;
         return installer.Install(kServiceName, L"") ? 0 : 1;
     }
     if (FindSwitch(args, L"uninstall") >= 0) {
+        platform::ReleaseServiceControlSignals();
         CVormaSNMPManageService installer;
         return installer.Uninstall(kServiceName) ? 0 : 1;
     }
@@ -95,5 +99,12 @@ unsigned long ProgramMain(const std::vector<std::wstring>& args) {
         return kAlreadyRunningResult;
     }
     std::uint32_t rc = platform::RunServiceDispatcher(kServiceName, &ServiceMain);
-    return rc == 0 ? 0 : platform::HResultFromWin32(rc);
+    if (rc != 0) {
+        return platform::HResultFromWin32(rc);
+    }
+    // In the foreground the exit status is all that the system's service manager learns of the
+    // run: a start-up failure must not look like a stop, or no restart policy could act on it.
+    return platform::ServiceRunsInForeground() && ServiceRunEndedByStartUpFailure()
+               ? kStartUpFailedResult
+               : 0;
 }

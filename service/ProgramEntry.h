@@ -32,5 +32,6 @@ class CSingleInstanceGuard {
 };
 
 // The whole program: "install", "uninstall", or the service. Returns the program's result:
-// 0 or 1 for install and uninstall, 0 or an HRESULT for the service.
+// 0 or 1 for install and uninstall, 0 or an HRESULT for the service; where the service runs in
+// the foreground (POSIX), 3 when its run ended by a start-up failure.
 unsigned long ProgramMain(const std::vector<std::wstring>& args);

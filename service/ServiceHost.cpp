@@ -12,11 +12,18 @@ namespace {
 
 // State shared by the service main and the control handler.
 struct HostState {
-    std::mutex mutex;  // guards status
+    std::mutex mutex;  // guards everything below
     platform::ServiceStatus status;
     platform::ServiceStatusHandle statusHandle = 0;
     std::shared_ptr<platform::Event> stopRequest;
     std::shared_ptr<platform::Event> stopped;
+    // Set by the first stop or shutdown control and kept to the end: the service main starts no
+    // run after it and no report says START_PENDING or RUNNING after STOP_PENDING.
+    bool stopRequested = false;
+    // Once STOPPED has been reported, nothing more is: a control that comes while the service
+    // main returns must not write STOP_PENDING after it.
+    bool stoppedReported = false;
+    bool startUpFailed = false;
 };
 
 HostState& Host() {
@@ -24,9 +31,16 @@ HostState& Host() {
     return state;
 }
 
-void ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint) {
-    HostState& host = Host();
-    std::lock_guard<std::mutex> lock(host.mutex);
+// Called with host.mutex held.
+void ReportStatusLocked(HostState& host, std::uint32_t state, std::uint32_t checkPoint,
+                        std::uint32_t waitHint) {
+    if (host.stoppedReported) {
+        return;
+    }
+    if (host.stopRequested &&
+        (state == platform::kServiceStartPending || state == platform::kServiceRunning)) {
+        return;
+    }
     host.status.serviceType = platform::kServiceWin32OwnProcess;
     host.status.currentState = state;
     host.status.controlsAccepted = platform::kServiceAcceptStop | platform::kServiceAcceptShutdown;
@@ -35,6 +49,13 @@ void ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t w
     host.status.checkPoint = checkPoint;
     host.status.waitHint = waitHint;
     platform::ReportServiceStatus(host.statusHandle, host.status);
+    host.stoppedReported = state == platform::kServiceStopped;
+}
+
+void ReportStatus(std::uint32_t state, std::uint32_t checkPoint, std::uint32_t waitHint) {
+    HostState& host = Host();
+    std::lock_guard<std::mutex> lock(host.mutex);
+    ReportStatusLocked(host, state, checkPoint, waitHint);
 }
 
 void OnSchedulerStopped() {
@@ -56,10 +77,14 @@ std::uint32_t ServiceControlHandler(std::uint32_t control, std::uint32_t /*event
     switch (control) {
         case platform::kServiceControlStop:
         case platform::kServiceControlShutdown: {
-            ReportStatus(platform::kServiceStopPending, 0, 0);
             std::shared_ptr<platform::Event> stopRequest;
             {
                 std::lock_guard<std::mutex> lock(host.mutex);
+                if (host.stopRequested) {
+                    break;  // the stop is under way; a repeated control asks for nothing more
+                }
+                ReportStatusLocked(host, platform::kServiceStopPending, 0, 0);
+                host.stopRequested = true;
                 stopRequest = host.stopRequest;
             }
             if (stopRequest) {
@@ -69,7 +94,9 @@ std::uint32_t ServiceControlHandler(std::uint32_t control, std::uint32_t /*event
         }
         case platform::kServiceControlInterrogate: {
             std::lock_guard<std::mutex> lock(host.mutex);
-            platform::ReportServiceStatus(host.statusHandle, host.status);
+            if (!host.stoppedReported) {
+                platform::ReportServiceStatus(host.statusHandle, host.status);
+            }
             break;
         }
         default:
@@ -81,42 +108,58 @@ std::uint32_t ServiceControlHandler(std::uint32_t control, std::uint32_t /*event
 void ServiceMain() {
     HostState& host = Host();
     auto scheduler = std::make_unique<CVormaSNMPManageScheduler>();
-    {
-        std::lock_guard<std::mutex> lock(host.mutex);
-        host.statusHandle =
-            platform::RegisterServiceControlHandler(kServiceName, &ServiceControlHandler, nullptr);
-    }
-    ReportStatus(platform::kServiceStartPending, 1, 2000);
-
+    // The events exist before the handler is registered: a control that was waiting for the
+    // handler is delivered as soon as it is, and must find them.
     auto stopped = std::make_shared<platform::Event>(platform::Event::Reset::kManual);
     auto stopRequest = std::make_shared<platform::Event>(platform::Event::Reset::kAuto);
     {
         std::lock_guard<std::mutex> lock(host.mutex);
         host.stopped = stopped;
         host.stopRequest = stopRequest;
+        host.stopRequested = false;
+        host.stoppedReported = false;
+        host.startUpFailed = false;
+        host.statusHandle =
+            platform::RegisterServiceControlHandler(kServiceName, &ServiceControlHandler, nullptr);
     }
+    ReportStatus(platform::kServiceStartPending, 1, 2000);
+
     scheduler->m_stopCallback = &OnSchedulerStopped;
     // The service main keeps its own reference: the scheduler lets go of the event when its run
     // ends, and a stop request may still arrive after that.
     std::shared_ptr<platform::Event> schedulerStop =
         std::make_shared<platform::Event>(platform::Event::Reset::kAuto);
     scheduler->m_stopEvent = schedulerStop;
-    scheduler->Start();
-    ReportStatus(platform::kServiceRunning, 0, 0);
 
-    while (true) {
-        std::size_t which = platform::Event::WaitAny({stopRequest.get(), stopped.get()});
-        if (which == 0) {
-            schedulerStop->Set();
-            continue;
+    bool stopBeforeStart = false;
+    {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        stopBeforeStart = host.stopRequested;
+    }
+    // A stop that came before the run began ends the service without a run (and without events).
+    if (!stopBeforeStart) {
+        scheduler->Start();
+        ReportStatus(platform::kServiceRunning, 0, 0);
+        while (true) {
+            std::size_t which = platform::Event::WaitAny({stopRequest.get(), stopped.get()});
+            if (which == 0) {
+                schedulerStop->Set();
+                continue;
+            }
+            break;
         }
-        {
-            std::lock_guard<std::mutex> lock(host.mutex);
-            host.stopped.reset();
-            host.stopRequest.reset();
-        }
-        ReportStatus(platform::kServiceStopped, 0, 0);
-        break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(host.mutex);
+        host.stopped.reset();
+        host.stopRequest.reset();
+        host.startUpFailed = !stopBeforeStart && scheduler->EndedByStartUpFailure();
+        ReportStatusLocked(host, platform::kServiceStopped, 0, 0);
     }
     scheduler.reset();
+}
+
+bool ServiceRunEndedByStartUpFailure() {
+    std::lock_guard<std::mutex> lock(Host().mutex);
+    return Host().startUpFailed;
 }

@@ -7,6 +7,10 @@
 // Started by the service control dispatcher. Returns when the scheduler has stopped.
 void ServiceMain();
 
+// After the service main has returned: whether the run ended by a start-up failure (the product
+// server's settings, the installation folder or UDP port 162 on both families), not by a stop.
+bool ServiceRunEndedByStartUpFailure();
+
 // Runs on the dispatcher's thread: stop and shutdown request the stop, interrogate re-reports
 // the current status. Always 0.
 std::uint32_t ServiceControlHandler(std::uint32_t control, std::uint32_t eventType, void* eventData,

@@ -117,6 +117,7 @@ long CVormaSNMPManageScheduler::Run() {
         } catch (const std::exception&) {
         }
     }
+    m_startUpFailed = !started;
 
     m_stopEvent.reset();
     if (m_stopCallback != nullptr) {

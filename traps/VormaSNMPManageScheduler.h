@@ -37,6 +37,10 @@ class CVormaSNMPManageScheduler {
     // The run: start-up, main loop, stop sequence, final steps. Always 0.
     long Run();
 
+    // After the run: true when it ended because a start-up step failed (event 6100, 6101, or 6102
+    // on both families), so that the main loop never ran.
+    bool EndedByStartUpFailure() const { return m_startUpFailed; }
+
     void SetStopping(int value);
     int IsStopping();
 
@@ -94,4 +98,5 @@ class CVormaSNMPManageScheduler {
     std::thread m_getPassThread;
     bool m_engineReady = false;
     bool m_socketLibraryStarted = false;
+    std::atomic<bool> m_startUpFailed{false};
 };

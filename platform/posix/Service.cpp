@@ -5,9 +5,16 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -24,6 +31,7 @@
 namespace platform {
 namespace {
 
+constexpr std::uint32_t kErrorServiceAlreadyRunning = 1056;
 constexpr std::uint32_t kErrorServiceNotActive = 1062;
 
 std::wstring ServiceKeyPath(std::wstring_view name) {
@@ -65,23 +73,97 @@ const char* StateName(std::uint32_t state) {
     }
 }
 
-// The process of a running instance, from its status file; 0 when none runs.
-pid_t RunningInstance(std::wstring_view name) {
+// The run lock: held by the dispatcher for as long as it runs the service, so that its holder is
+// the process that runs the service. It ends with the process, however the process ends.
+// Service names ignore case, so the file's name is the lower-case one.
+std::filesystem::path RunLockPath(std::wstring_view name, std::error_code& ec) {
+    std::wstring lower(name);
+    for (wchar_t& c : lower) {
+        c = static_cast<wchar_t>(std::towlower(static_cast<std::wint_t>(c)));
+    }
+    return posix::SystemFolder("services", ec) / (WideToUtf8(lower) + ".lock");
+}
+
+// The process that holds an flock on `path`, from /proc/locks; 0 when none does.
+pid_t LockHolder(const std::filesystem::path& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0) {
+        return 0;
+    }
+    char device[64];
+    std::snprintf(device, sizeof device, "%02x:%02x:%llu", ::major(file.st_dev),
+                  ::minor(file.st_dev), static_cast<unsigned long long>(file.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4711 fd:01:1234 0 EOF"; a waiter's line has "->" after the
+        // number and holds nothing.
+        std::istringstream fields(line);
+        std::string number, type, kind, access, pid, where;
+        if (!(fields >> number >> type >> kind >> access >> pid >> where) || type != "FLOCK" ||
+            where != device) {
+            continue;
+        }
+        char* end = nullptr;
+        errno = 0;
+        long long value = std::strtoll(pid.c_str(), &end, 10);
+        if (errno == 0 && end != pid.c_str() && *end == '\0' && value > 0 && value <= INT_MAX) {
+            return static_cast<pid_t>(value);
+        }
+    }
+    return 0;
+}
+
+// Sends `signal` to the process that runs the service `name`. The holder is looked up, a pidfd is
+// opened on it, and the lock is looked up again: if it is still held by that number, the pidfd
+// refers to the holder and not to a later process that reused the number.
+std::uint32_t SignalRunningInstance(std::wstring_view name, int signal) {
     std::error_code ec;
-    std::ifstream in(StatusFilePath(name, ec));
-    if (ec || !in) {
-        return 0;
+    const std::filesystem::path lock = RunLockPath(name, ec);
+    if (ec) {
+        return kErrorServiceNotActive;
     }
-    nlohmann::json status = nlohmann::json::parse(in, nullptr, false);
-    if (!status.is_object() || !status["ProcessId"].is_number_integer() ||
-        status.value("CurrentState", 0u) == kServiceStopped) {
-        return 0;
+    const pid_t holder = LockHolder(lock);
+    if (holder == 0 || holder == ::getpid()) {
+        return kErrorServiceNotActive;
     }
-    auto pid = status["ProcessId"].get<pid_t>();
-    if (pid <= 0 || pid == ::getpid() || (::kill(pid, 0) != 0 && errno == ESRCH)) {
-        return 0;
+    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, holder, 0));
+    if (pidFd < 0) {
+        return errno == ESRCH ? kErrorServiceNotActive : static_cast<std::uint32_t>(errno);
     }
-    return pid;
+    std::uint32_t rc = kErrorServiceNotActive;
+    if (LockHolder(lock) == holder) {
+        rc = ::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0) == 0
+                 ? 0
+                 : static_cast<std::uint32_t>(errno);
+    }
+    ::close(pidFd);
+    return rc;
+}
+
+// The signals that the dispatcher takes: the stop and shutdown controls, and those it ignores.
+sigset_t ControlSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPWR, SIGUSR1, SIGUSR2}) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
+}
+
+// The control a signal stands for; 0 for one that asks for nothing.
+std::uint32_t ControlOfSignal(std::uint32_t signal) {
+    switch (signal) {
+        case SIGPWR:
+            return kServiceControlShutdown;
+        case SIGTERM:
+        case SIGINT:
+        case SIGHUP:  // the settings are read once per run: a reload is a stop and a start
+        case SIGQUIT:
+            return kServiceControlStop;
+        default:
+            return 0;
+    }
 }
 
 // State of the one service that this process runs.
@@ -151,11 +233,7 @@ std::uint32_t ServiceHandle::SendStop() {
     if (m_handle == 0) {
         return kErrorInvalidHandle;
     }
-    pid_t pid = RunningInstance(*reinterpret_cast<std::wstring*>(m_handle));
-    if (pid == 0) {
-        return kErrorServiceNotActive;
-    }
-    return ::kill(pid, SIGTERM) == 0 ? 0 : static_cast<std::uint32_t>(errno);
+    return SignalRunningInstance(*reinterpret_cast<std::wstring*>(m_handle), SIGTERM);
 }
 
 std::uint32_t ServiceHandle::Delete() {
@@ -261,18 +339,41 @@ std::uint32_t ServiceControlManager::OpenService(std::wstring_view name, Service
     return 0;
 }
 
+void HoldServiceControlSignals() {
+    sigset_t controls = ControlSignals();
+    pthread_sigmask(SIG_BLOCK, &controls, nullptr);
+}
+
+void ReleaseServiceControlSignals() {
+    sigset_t controls = ControlSignals();
+    pthread_sigmask(SIG_UNBLOCK, &controls, nullptr);
+}
+
+bool ServiceRunsInForeground() {
+    return true;
+}
+
 std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFunction serviceMain) {
     DispatcherState& state = Dispatcher();
-    sigset_t controls;
-    sigemptyset(&controls);
-    sigaddset(&controls, SIGTERM);
-    sigaddset(&controls, SIGINT);
-    sigaddset(&controls, SIGPWR);
+    sigset_t controls = ControlSignals();
     sigset_t previous;
-    // Block the control signals here, before the service thread exists, so that every thread of
-    // the service inherits the mask and only the dispatcher takes them.
+    // Block the control signals here (the program entry normally has already), before the service
+    // thread exists, so that every thread of the service inherits the mask and only the dispatcher
+    // takes them.
     if (int rc = pthread_sigmask(SIG_BLOCK, &controls, &previous); rc != 0) {
         return static_cast<std::uint32_t>(rc);
+    }
+    std::error_code lockError;
+    std::filesystem::path runLockPath = RunLockPath(serviceName, lockError);
+    posix::FileLock runLock;
+    if (!lockError) {
+        runLock = posix::FileLock::Acquire(runLockPath, posix::FileLock::Mode::kExclusive, true,
+                                           false, lockError);
+    }
+    if (!runLock.IsLocked()) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return lockError.value() == EWOULDBLOCK ? kErrorServiceAlreadyRunning
+                                                : static_cast<std::uint32_t>(lockError.value());
     }
     int sigFd = ::signalfd(-1, &controls, SFD_CLOEXEC);
     int wakeFd = ::eventfd(0, EFD_CLOEXEC);
@@ -336,7 +437,9 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (::read(sigFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                deliver(info.ssi_signo == SIGPWR ? kServiceControlShutdown : kServiceControlStop);
+                if (std::uint32_t control = ControlOfSignal(info.ssi_signo); control != 0) {
+                    deliver(control);
+                }
             }
         }
         if (fds[1].revents & POLLIN) {

@@ -181,6 +181,14 @@ std::uint32_t ServiceControlManager::OpenService(std::wstring_view name, Service
     return kErrorSuccess;
 }
 
+void HoldServiceControlSignals() {}
+
+void ReleaseServiceControlSignals() {}
+
+bool ServiceRunsInForeground() {
+    return false;
+}
+
 std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFunction serviceMain) {
     std::wstring name(serviceName);
     {

@@ -118,7 +118,7 @@ nlohmann::json ReadStatus(const std::filesystem::path& root) {
 }
 
 TEST(ServiceTest, DispatcherTurnsSignalsIntoControlsAndWritesTheStatusFile) {
-    for (int signal : {SIGTERM, SIGINT, SIGPWR}) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPWR}) {
         test::TempSysRoot root;
         pid_t child = fork();
         ASSERT_GE(child, 0);
@@ -217,6 +217,96 @@ TEST(ServiceTest, AStopBeforeTheHandlerIsRegisteredIsDeliveredToIt) {
             close(fd);
         }
     }
+}
+
+// A service run by the dispatcher in a child process; the child exits 0 when the dispatcher ended
+// after the stop control.
+pid_t StartTestService() {
+    pid_t child = fork();
+    if (child == 0) {
+        alarm(30);
+        platform::Event stop(platform::Event::Reset::kManual);
+        g_stop = &stop;
+        std::uint32_t rc = platform::RunServiceDispatcher(L"TestService", &TestServiceMain);
+        _exit(rc == 0 && g_lastControl == platform::kServiceControlStop ? 0 : 1);
+    }
+    return child;
+}
+
+bool WaitForRunning(const std::filesystem::path& root, pid_t child) {
+    for (int i = 0; i < 500; ++i) {
+        nlohmann::json status = ReadStatus(root);
+        if (status.is_object() && status["State"] == "RUNNING" && status["ProcessId"] == child) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+// SIGUSR1 and SIGUSR2 ask nothing of the service: taken and ignored, they neither end the process
+// nor stop the service.
+TEST(ServiceTest, UserSignalsAreTakenAndIgnored) {
+    test::TempSysRoot root;
+    pid_t child = StartTestService();
+    ASSERT_GE(child, 0);
+    ASSERT_TRUE(WaitForRunning(root.path(), child));
+    kill(child, SIGUSR1);
+    kill(child, SIGUSR2);
+    for (int i = 0; i < 500 && !NoSignalPending(child); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(NoSignalPending(child));
+    int wstatus = 0;
+    EXPECT_EQ(waitpid(child, &wstatus, WNOHANG), 0);  // still running
+    EXPECT_EQ(ReadStatus(root.path())["State"], "RUNNING");
+    kill(child, SIGTERM);
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+}
+
+// The stop control goes to the process that runs the service, found by its run lock, and never to
+// a process that a stale status file names.
+TEST(ServiceTest, SendStopSignalsOnlyTheProcessThatRunsTheService) {
+    test::TempSysRoot root;
+    platform::ServiceControlManager manager;
+    ASSERT_EQ(platform::ServiceControlManager::Open(&manager), 0u);
+    platform::ServiceConfig config;
+    config.name = L"TestService";
+    platform::ServiceHandle service;
+    ASSERT_EQ(manager.CreateService(config, &service), 0u);
+
+    // A stale status file naming a live process that does not run the service: the number itself,
+    // and the number plus 2^32, which must not be cut down to it.
+    pid_t bystander = fork();
+    ASSERT_GE(bystander, 0);
+    if (bystander == 0) {
+        pause();
+        _exit(0);
+    }
+    for (std::int64_t number : {std::int64_t{bystander}, (std::int64_t{1} << 32) + bystander}) {
+        std::filesystem::create_directories(root.path() / "services");
+        std::ofstream(root.path() / "services" / "TestService.json")
+            << nlohmann::json{{"State", "RUNNING"}, {"CurrentState", 4}, {"ProcessId", number}};
+        EXPECT_EQ(service.SendStop(), 1062u) << number;  // ERROR_SERVICE_NOT_ACTIVE
+    }
+    std::this_thread::sleep_for(50ms);
+    int wstatus = 0;
+    EXPECT_EQ(waitpid(bystander, &wstatus, WNOHANG), 0) << "the bystander was signalled";
+    kill(bystander, SIGKILL);
+    waitpid(bystander, &wstatus, 0);
+
+    pid_t child = StartTestService();
+    ASSERT_GE(child, 0);
+    ASSERT_TRUE(WaitForRunning(root.path(), child));
+    platform::ServiceHandle opened;
+    ASSERT_EQ(manager.OpenService(L"testservice", &opened), 0u);  // names ignore case
+    EXPECT_EQ(opened.SendStop(), 0u);
+    ASSERT_EQ(waitpid(child, &wstatus, 0), child);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+    EXPECT_EQ(ReadStatus(root.path())["State"], "STOPPED");
+    // It ran: the lock went with it.
+    EXPECT_EQ(opened.SendStop(), 1062u);
 }
 
 TEST(ServiceTest, StatusReportsNeedARegisteredHandler) {

@@ -137,11 +137,19 @@ TEST(ManagerEndToEndTest, StartAndStopReportEventsAndStatesInOrder) {
         EXPECT_EQ(stopped["CurrentState"], 1);
         EXPECT_EQ(stopped["Win32ExitCode"], 0);
         EXPECT_EQ(stopped["ProcessId"], result["pid"]);
-        EXPECT_EQ(
-            StatusHistory(installation),
-            (std::vector<std::string>{"START_PENDING", "RUNNING", "STOP_PENDING", "STOPPED"}));
+        // A stop that comes before RUNNING was reported leaves RUNNING out: no report says
+        // RUNNING after STOP_PENDING.
+        const std::vector<std::string> history = StatusHistory(installation);
+        const std::vector<std::string> full = {"START_PENDING", "RUNNING", "STOP_PENDING",
+                                               "STOPPED"};
+        const std::vector<std::string> short_ = {"START_PENDING", "STOP_PENDING", "STOPPED"};
+        if (c.waitUntilReady) {
+            EXPECT_EQ(history, full);
+        } else {
+            EXPECT_TRUE(history == full || history == short_) << ::testing::PrintToString(history);
+        }
         const std::vector<json> reports = StatusReports(installation);
-        ASSERT_EQ(reports.size(), 4u);
+        ASSERT_EQ(reports.size(), history.size());
         EXPECT_EQ(reports[0]["CheckPoint"], 1);
         EXPECT_EQ(reports[0]["WaitHint"], 2000);
         for (std::size_t i = 1; i < reports.size(); ++i) {
@@ -195,7 +203,8 @@ TEST(ManagerEndToEndTest, StartUpFailuresEndTheRunWithoutAStopRequest) {
         if (c.takePorts) {
             ASSERT_TRUE(result["portsTaken"]);
         }
-        EXPECT_EQ(result["exit"], 0);
+        // Not 0: systemd must see the unit fail, so that its restart policy acts.
+        EXPECT_EQ(result["exit"], 3);
         const std::vector<json> events = ManagerEvents();
         EXPECT_EQ(test::EventIds(events), c.events);
         for (const json& event : events) {
