@@ -109,7 +109,9 @@ void ServiceMain() {
     HostState& host = Host();
     auto scheduler = std::make_unique<CVormaSNMPManageScheduler>();
     // The events exist before the handler is registered: a control that was waiting for the
-    // handler is delivered as soon as it is, and must find them.
+    // handler is delivered as soon as it is, and must find them. The handler runs on the
+    // dispatcher's thread and takes the host's lock, which is not held while it is called, so
+    // holding the lock here across the registration cannot deadlock.
     auto stopped = std::make_shared<platform::Event>(platform::Event::Reset::kManual);
     auto stopRequest = std::make_shared<platform::Event>(platform::Event::Reset::kAuto);
     {
@@ -121,8 +123,10 @@ void ServiceMain() {
         host.startUpFailed = false;
         host.statusHandle =
             platform::RegisterServiceControlHandler(kServiceName, &ServiceControlHandler, nullptr);
+        // Still under the lock: a waiting control, delivered once the handler is registered, is
+        // handled after this first report, not before it.
+        ReportStatusLocked(host, platform::kServiceStartPending, 1, 2000);
     }
-    ReportStatus(platform::kServiceStartPending, 1, 2000);
 
     scheduler->m_stopCallback = &OnSchedulerStopped;
     // The service main keeps its own reference: the scheduler lets go of the event when its run
