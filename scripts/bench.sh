@@ -356,11 +356,11 @@ print(f"\nVorma trap manager vs snmptrapd -- {when}; {machine}")
 first = manager or trapd
 print(f"burst {first['burst_sent']} SNMPv2c traps, {first['v3_burst_sent']} SNMPv3 authPriv traps; "
       f"{first['traps_per_rung']} traps per rung; sustained: {first['sustain_seconds']} s per trial\n")
-print(f"| {'measure':34} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
-print(f"|{'-'*36}|{'-'*12}|{'-'*12}|{'-'*8}|")
+print(f"| {'measure':38} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
+print(f"|{'-'*40}|{'-'*12}|{'-'*12}|{'-'*8}|")
 for label, key in rows:
     r = ratio(key)
-    print(f"| {label:34} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
+    print(f"| {label:38} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
 out = {"date": when, "machine": machine, "manager": manager, "snmptrapd": trapd,
        "ratio": {key: ratio(key) for _, key in rows}}
 with open(path, "w") as f:
