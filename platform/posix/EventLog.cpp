@@ -328,7 +328,10 @@ class CLogFileWriter {
             m_writing = true;
             m_batch.swap(m_pending);
             lock.unlock();
-            WriteBatch();
+            try {
+                WriteBatch();
+            } catch (const std::exception&) {  // out of memory: the events not written fail
+            }
             lock.lock();
             for (Request* done : m_batch) {
                 done->done = true;
@@ -433,7 +436,11 @@ class CLogFileWriter {
                 static_cast<std::uint64_t>(named.st_size) + data.size() > m_limits.maxSize) {
                 // Full: moved aside while the lock is held, so that a writer waiting for it finds
                 // the path naming another file and takes the fresh one, as this one does now.
-                bool moved = MoveAside(path, m_limits);
+                bool moved = false;
+                try {
+                    moved = MoveAside(path, m_limits);
+                } catch (const std::exception&) {  // out of memory: the lock must go all the same
+                }
                 Close();
                 if (moved) {
                     continue;
