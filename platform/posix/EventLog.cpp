@@ -548,22 +548,34 @@ void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t ev
     ::syslog(SyslogPriority(type), "%s", text.c_str());
 }
 
-// The log's folder below the system root, made on demand. The folder made last is remembered, so
-// that an event costs no look at the file system here (a folder removed later is made again by
-// the writer).
-std::filesystem::path LogFolder(std::error_code& ec) {
-    static std::mutex mutex;
-    static std::filesystem::path made;
-    std::filesystem::path folder = posix::SystemRootPath() / kLogFolder;
-    std::lock_guard<std::mutex> lock(mutex);
+// The log file below the system root, its folder made on demand. Sources are registered for
+// every event: the folder made last is remembered per thread, so that a registration costs no
+// look at the file system (a folder removed later is made again by the writer).
+std::filesystem::path LogFile(std::error_code& ec) {
+    thread_local std::string root;
+    thread_local std::filesystem::path file;
+    std::filesystem::path current = posix::SystemRootPath();
     ec.clear();
-    if (folder != made) {
-        folder = posix::SystemFolder(kLogFolder, ec);
-        if (!ec) {
-            made = folder;
+    if (file.empty() || current.native() != root) {
+        std::filesystem::path folder = posix::SystemFolder(kLogFolder, ec);
+        if (ec) {
+            return {};
         }
+        file = folder / kApplicationLog;
+        root = current.native();
     }
-    return folder;
+    return file;
+}
+
+// The UTF-8 name of a source, remembered per thread for the source registered last.
+const std::string& SourceNameUtf8(std::wstring_view name) {
+    thread_local std::wstring wide;
+    thread_local std::string utf8;
+    if (wide != name || utf8.empty()) {
+        utf8 = WideToUtf8(name);
+        wide = name;
+    }
+    return utf8;
 }
 
 }  // namespace
@@ -594,12 +606,11 @@ EventLogSource EventLogSource::Register(std::wstring_view sourceName, std::uint3
     EventLogSource source;
     try {
         std::error_code ec;
-        std::filesystem::path folder = LogFolder(ec);
+        std::filesystem::path file = LogFile(ec);
         if (ec) {
             err = static_cast<std::uint32_t>(ec.value());
         } else {
-            auto* registered =
-                new RegisteredSource{WideToUtf8(sourceName), folder / kApplicationLog};
+            auto* registered = new RegisteredSource{SourceNameUtf8(sourceName), std::move(file)};
             source.m_handle = reinterpret_cast<std::uintptr_t>(registered);
         }
     } catch (const std::bad_alloc&) {
