@@ -16,7 +16,8 @@
 #   sustained     the highest rate that the receiver keeps up with: --sustain (60) seconds of
 #                 traps at a fixed rate, every one of them written and the last no later than
 #                 1 s + 10% of the sending time after the send ended (so no backlog builds up); a
-#                 ladder of rates doubling from --sustain-from (5,000), then --bisect steps;
+#                 ladder of rates doubling from --sustain-from (5,000) (halving when that is too
+#                 fast already), then --bisect steps;
 #                 --sustain 0 skips it;
 #   latency       (manager) p50/p99 from sending a trap to its event-log line, --latency-count
 #                 (10,000) traps at 1,000/s.
@@ -258,9 +259,13 @@ sustained_rate() {
         if kept_up "$r"; then good=$r; else bad=$r; break; fi
         r=$((r * 2))
     done
-    if [ "$bad" -gt 0 ]; then
+    # The first rung too fast already: halve the rate until one is kept up with.
+    while [ "$good" -eq 0 ] && [ "$bad" -ge 200 ]; do
+        r=$((bad / 2))
+        if kept_up "$r"; then good=$r; else bad=$r; fi
+    done
+    if [ "$bad" -gt 0 ] && [ "$good" -gt 0 ]; then
         local low=$good high=$bad
-        [ "$low" -eq 0 ] && low=$((bad / 8))
         for k in $(seq 1 "$bisect"); do
             mid=$(((low + high) / 2))
             if kept_up "$mid"; then low=$mid good=$mid; else high=$mid; fi
