@@ -1,5 +1,6 @@
 # Sourced by scripts/bench.sh and scripts/soak.sh: lays out the installation that the manager runs
-# on under load, in folder $1, and exports VORMA_SYSROOT=$2: the registry with its InstallDir, the
+# on under load, in folder $1, and exports VORMA_SYSROOT=$2: the registry with its InstallDir and
+# the event log's largest size limit, the
 # standard MIB modules (npm net-snmp's without RFC-1215, Net-SNMP's own two), and an agent list of
 # 50 listed agents 127.0.1.1-50 (community public) and a listening wildcard. Sets $install and $snmp;
 # the caller writes the settings files into $snmp/Config.
@@ -10,7 +11,8 @@ make_bench_installation() {
     export VORMA_SYSROOT=$2
     local deps=${VORMA_DEPS_DIR:-/opt/vorma-deps} mib i n
     mkdir -p "$snmp"/{Config,Mibs,logs,Tmp} "$install/Environment/Config" "$VORMA_SYSROOT/registry"
-    printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\n"InstallDir"="%s/"\n\n' \
+    # The event log's size limit at its largest (4 GiB): the runs count lines in the one file.
+    printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\n"InstallDir"="%s/"\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application]\n"MaxSize"=dword:ffffffff\n\n' \
         "$install" >"$VORMA_SYSROOT/registry/HKLM.reg"
     for mib in "$deps"/node_modules/net-snmp/lib/mibs/*.mib; do
         [ "$(basename "$mib")" = RFC-1215.mib ] && continue

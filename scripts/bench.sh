@@ -2,7 +2,8 @@
 # Side-by-side benchmark of the manager and Debian's snmptrapd, in a private network namespace.
 #
 #   bash scripts/bench.sh [--quick] [--count N] [--burst N] [--v3-burst N] [--idle S] [--latency-count N]
-#                         [--bisect K] [--only manager|snmptrapd] [--json FILE] [--no-build]
+#                         [--bisect K] [--sustain S] [--sustain-from R] [--only manager|snmptrapd]
+#                         [--json FILE] [--no-build]
 #
 # For each receiver, one after the other on UDP port 162 of the namespace's loopback:
 #   idle CPU      CPU time used over --idle seconds (10) after start-up, in % of one core;
@@ -12,12 +13,19 @@
 #   lossless      the highest rate at which --count (100,000) traps all arrive: a ladder of rates,
 #                 then --bisect (3) bisection steps between the last rate that lost nothing and the
 #                 first that did;
+#   sustained     the highest rate that the receiver keeps up with: --sustain (60) seconds of
+#                 traps at a fixed rate, every one of them written and the last no later than
+#                 1 s + 10% of the sending time after the send ended (so no backlog builds up); a
+#                 ladder of rates doubling from --sustain-from (5,000) (halving when that is too
+#                 fast already), then --bisect steps;
+#                 --sustain 0 skips it;
 #   latency       (manager) p50/p99 from sending a trap to its event-log line, --latency-count
 #                 (10,000) traps at 1,000/s.
 # A trap "arrives" when its line is in the receiver's output: the manager's event log, the trap
 # log of snmptrapd (every varbind printed, no handlers, -n). Prints one table with the ratio
 # manager/snmptrapd and writes the same as JSON (--json, default build-release/bench.json).
-# --quick: 20,000 traps per rung, 2 bisection steps, 5,000 latency traps (about 3 minutes).
+# --quick: 20,000 traps per rung, 2 bisection steps, 5,000 latency traps, 15 s per sustained
+# trial (about 8 minutes; the default run takes about 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/bench-installation.sh
@@ -32,10 +40,14 @@ bisect=3
 only=
 json=
 build=1
+sustain=60
+sustain_from=5000
 rung_limit=90  # seconds a rung may take to drain before it counts as lossy
 while [ $# -gt 0 ]; do
     case $1 in
-        --quick) count=20000 bisect=2 latency_count=5000 ;;
+        --quick) count=20000 bisect=2 latency_count=5000 sustain=15 ;;
+        --sustain) sustain=$2; shift ;;
+        --sustain-from) sustain_from=$2; shift ;;
         --count) count=$2; shift ;;
         --burst) burst=$2; shift ;;
         --v3-burst) v3_burst=$2; shift ;;
@@ -45,7 +57,7 @@ while [ $# -gt 0 ]; do
         --only) only=$2; shift ;;
         --json) json=$2; shift ;;
         --no-build) build= ;;
-        *) sed -n '2,20p' "$0"; exit 2 ;;
+        *) sed -n '2,27p' "$0"; exit 2 ;;
     esac
     shift
 done
@@ -61,6 +73,7 @@ if [ -z "${VORMA_BENCH_IN_NETNS:-}" ]; then
     fi
     VORMA_BENCH_IN_NETNS=1 exec unshare -n bash "$0" --no-build --count "$count" --burst "$burst" --v3-burst "$v3_burst" \
         --idle "$idle" --latency-count "$latency_count" --bisect "$bisect" --json "$json" \
+        --sustain "$sustain" --sustain-from "$sustain_from" \
         ${only:+--only "$only"}
 fi
 ip link set lo up
@@ -204,6 +217,62 @@ wait_ready() {
 }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+now() { date +%s.%N; }
+
+# Sends `sustain` seconds of traps at rate $1 into an emptied output; true when every trap was
+# written and the last no later than 1 s + 10% of the sending time after the send ended. Waits
+# for any backlog to drain before it returns, so the next trial starts from an idle receiver.
+# Both receivers append (O_APPEND), so emptying the file between trials is safe.
+kept_up() {
+    local r=$1 n t_end lag got size last_size=-1 kept=1 last
+    n=$((r * sustain))
+    next_run
+    : >"$output"
+    last=$(printf 'vbench-%s-%010d' "$run" $((n - 1)))
+    "$sender" --count "$n" --rate "$r" --sources 4 --run "$run" >/dev/null
+    t_end=$(now)
+    lag=$(awk -v s="$sustain" 'BEGIN{print 1 + 0.1 * s}')
+    while :; do
+        if tail -c 16384 "$output" | grep -qF -- "$last"; then kept=0; break; fi
+        awk -v a="$t_end" -v b="$(now)" -v l="$lag" 'BEGIN{exit !(b - a > l)}' && break
+        sleep 0.1
+    done
+    while :; do  # drained once the output stops growing
+        size=$(size_of "$output")
+        [ "$size" -eq "$last_size" ] && break
+        last_size=$size
+        sleep 2
+    done
+    got=$(grep -cF -- "vbench-$run-" "$output" || true)
+    [ "$got" -ge "$n" ] || kept=1
+    echo "bench: $name $r/s for ${sustain}s: $got of $n written, last $([ "$kept" -eq 0 ] && echo in || echo NOT in) time" >&2
+    : >"$output"
+    return "$kept"
+}
+
+# Sets `sustained` to the highest rate kept up with (not through $(...), whose subshell would not
+# advance the run count).
+sustained_rate() {
+    local good=0 bad=0 r k mid
+    r=$sustain_from
+    while [ "$r" -le 1000000 ]; do
+        if kept_up "$r"; then good=$r; else bad=$r; break; fi
+        r=$((r * 2))
+    done
+    # The first rung too fast already: halve the rate until one is kept up with.
+    while [ "$good" -eq 0 ] && [ "$bad" -ge 200 ]; do
+        r=$((bad / 2))
+        if kept_up "$r"; then good=$r; else bad=$r; fi
+    done
+    if [ "$bad" -gt 0 ] && [ "$good" -gt 0 ]; then
+        local low=$good high=$bad
+        for k in $(seq 1 "$bisect"); do
+            mid=$(((low + high) / 2))
+            if kept_up "$mid"; then low=$mid good=$mid; else high=$mid; fi
+        done
+    fi
+    sustained=$good
+}
 
 measure() {
     local name=$1 t0 t1 ticks good=0 bad=0 rate got mid burst_got p50=null p99=null lat
@@ -242,6 +311,11 @@ measure() {
         done
     fi
     lossless=$good
+    sustained=null
+    if [ "$sustain" -gt 0 ]; then
+        sustained_rate
+        echo "bench: $name sustained lossless rate $sustained/s" >&2
+    fi
     if [ "$name" = manager ]; then
         next_run
         lat=$("$sender" --count "$latency_count" --rate 1000 --sources 4 --run "$run" \
@@ -251,8 +325,8 @@ measure() {
         echo "bench: $name latency $lat" >&2
     fi
     stop_receiver
-    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"burst_written_per_s":%s,"v3_burst_sent":%s,"v3_burst_arrived":%s,"lossless_rate":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
-        "$idle_cpu" "$burst" "$burst_got" "$burst_rate" "$v3_burst" "$v3_got" "$lossless" "$count" "$p50" "$p99" >"$work/$name.json"
+    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"burst_written_per_s":%s,"v3_burst_sent":%s,"v3_burst_arrived":%s,"lossless_rate":%s,"sustained_rate":%s,"sustain_seconds":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
+        "$idle_cpu" "$burst" "$burst_got" "$burst_rate" "$v3_burst" "$v3_got" "$lossless" "$sustained" "$sustain" "$count" "$p50" "$p99" >"$work/$name.json"
 }
 
 results_manager=null
@@ -265,6 +339,7 @@ python3 - "$json" "$results_manager" "$results_trapd" "$machine" <<'PY'
 import datetime, json, sys
 path, manager, trapd, machine = sys.argv[1], json.loads(sys.argv[2]), json.loads(sys.argv[3]), sys.argv[4]
 rows = [
+    ("sustained lossless rate (traps/s)", "sustained_rate"),
     ("lossless rate, one run of N (traps/s)", "lossless_rate"),
     ("burst: traps arrived", "burst_arrived"),
     ("burst: traps written per second", "burst_written_per_s"),
@@ -285,12 +360,12 @@ when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC
 print(f"\nVorma trap manager vs snmptrapd -- {when}; {machine}")
 first = manager or trapd
 print(f"burst {first['burst_sent']} SNMPv2c traps, {first['v3_burst_sent']} SNMPv3 authPriv traps; "
-      f"{first['traps_per_rung']} traps per rung\n")
-print(f"| {'measure':34} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
-print(f"|{'-'*36}|{'-'*12}|{'-'*12}|{'-'*8}|")
+      f"{first['traps_per_rung']} traps per rung; sustained: {first['sustain_seconds']} s per trial\n")
+print(f"| {'measure':38} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
+print(f"|{'-'*40}|{'-'*12}|{'-'*12}|{'-'*8}|")
 for label, key in rows:
     r = ratio(key)
-    print(f"| {label:34} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
+    print(f"| {label:38} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
 out = {"date": when, "machine": machine, "manager": manager, "snmptrapd": trapd,
        "ratio": {key: ratio(key) for _, key in rows}}
 with open(path, "w") as f:

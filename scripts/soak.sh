@@ -93,7 +93,8 @@ next_run() {
 
 # Moves the event log aside and, in the background so that the load goes on meanwhile, adds the
 # traps of the runs named ($@) that are in it to $counts once writes that opened it before have
-# finished. The manager opens the log for every event, so it starts a new one.
+# finished. The manager checks before every write that the path still names the file it has
+# open, so it starts a new one.
 chunk_id=0
 counting=()
 rotate() {

@@ -1,8 +1,13 @@
 #include "tools/EventLogView.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <ctime>
 #include <exception>
+#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -121,20 +126,74 @@ bool GetUnsigned(const Json& object, const char* key, T& value) {
     return true;
 }
 
-// The value of an option given as "--name VALUE" or "--name=VALUE".
-bool TakeValue(std::span<const std::string_view> args, std::size_t& i, std::string_view name,
-               std::optional<std::string_view>& inlineValue, std::string_view& value,
-               std::string& error) {
-    if (inlineValue) {
-        value = *inlineValue;
+// A whole unsigned number, or nullopt.
+template <typename T>
+std::optional<T> WholeNumber(std::string_view text, T highest) {
+    T number = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || number > highest) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+// Seconds of a unit of a relative time, or 0 for a word that is none.
+std::int64_t UnitSeconds(std::string_view unit) {
+    static const std::pair<std::string_view, std::int64_t> kUnits[] = {
+        {"s", 1},        {"sec", 1},     {"secs", 1},      {"second", 1},     {"seconds", 1},
+        {"m", 60},       {"min", 60},    {"mins", 60},     {"minute", 60},    {"minutes", 60},
+        {"h", 3600},     {"hour", 3600}, {"hours", 3600},  {"d", 86400},      {"day", 86400},
+        {"days", 86400}, {"w", 604800},  {"week", 604800}, {"weeks", 604800},
+    };
+    std::string lower = Lower(unit);
+    for (const auto& [name, seconds] : kUnits) {
+        if (lower == name) {
+            return seconds;
+        }
+    }
+    return 0;
+}
+
+// Local midnight of the day `days` after the day of `now`.
+std::optional<std::int64_t> LocalMidnight(std::int64_t now, int days) {
+    std::time_t t = static_cast<std::time_t>(now);
+    std::tm local{};
+    if (::localtime_r(&t, &local) == nullptr) {
+        return std::nullopt;
+    }
+    local.tm_hour = 0;
+    local.tm_min = 0;
+    local.tm_sec = 0;
+    local.tm_mday += days;
+    local.tm_isdst = -1;
+    std::time_t midnight = std::mktime(&local);
+    if (midnight == static_cast<std::time_t>(-1)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(midnight);
+}
+
+bool ContainsText(const EventRecord& record, std::string_view text) {
+    if (record.message.find(text) != std::string::npos ||
+        record.sourceName.find(text) != std::string::npos) {
         return true;
     }
-    if (i + 1 >= args.size()) {
-        error = std::string(name) + " needs a value";
-        return false;
+    for (const std::string& s : record.strings) {
+        if (s.find(text) != std::string::npos) {
+            return true;
+        }
     }
-    value = args[++i];
-    return true;
+    return false;
 }
 
 }  // namespace
@@ -321,77 +380,336 @@ std::string FormatEventText(const EventRecord& record, std::size_t index,
     return out;
 }
 
+std::optional<std::int64_t> ParseTimeArgument(std::string_view text, std::int64_t now) {
+    std::string lower = Lower(text);
+    if (lower == "now") {
+        return now;
+    }
+    if (lower == "today") {
+        return LocalMidnight(now, 0);
+    }
+    if (lower == "yesterday") {
+        return LocalMidnight(now, -1);
+    }
+    if (lower == "tomorrow") {
+        return LocalMidnight(now, 1);
+    }
+    // "-1h", "+30min", "-2 days"; "10 min ago", "2hours ago".
+    std::string_view rest = lower;
+    std::int64_t sign = 0;
+    if (!rest.empty() && (rest[0] == '-' || rest[0] == '+')) {
+        sign = rest[0] == '-' ? -1 : 1;
+        rest.remove_prefix(1);
+    }
+    if (sign == 0 && rest.size() > 4 && rest.ends_with(" ago")) {
+        sign = -1;
+        rest.remove_suffix(4);
+    }
+    if (sign != 0) {
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+            ++digits;
+        }
+        std::optional<std::int64_t> amount =
+            WholeNumber<std::int64_t>(rest.substr(0, digits), 1000000000);
+        std::string_view unit = rest.substr(digits);
+        while (!unit.empty() && unit.front() == ' ') {
+            unit.remove_prefix(1);
+        }
+        std::int64_t seconds = UnitSeconds(unit);
+        if (amount && seconds > 0) {
+            return now + sign * *amount * seconds;
+        }
+        return std::nullopt;
+    }
+    return ParseIsoTime(text);
+}
+
 std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view> args,
-                                                std::string& error) {
+                                                std::string& error, std::int64_t now) {
+    enum : int { kSince = 1000, kUntil, kJson, kFile, kId, kReverse, kAll };
+    static const option kLongOptions[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"follow", no_argument, nullptr, 'f'},
+        {"count", required_argument, nullptr, 'n'},
+        {"since", required_argument, nullptr, kSince},
+        {"until", required_argument, nullptr, kUntil},
+        {"reverse", no_argument, nullptr, 'r'},
+        {"level", required_argument, nullptr, 'l'},
+        {"id", required_argument, nullptr, kId},
+        {"source", required_argument, nullptr, 's'},
+        {"grep", required_argument, nullptr, 'g'},
+        {"output", required_argument, nullptr, 'o'},
+        {"json", no_argument, nullptr, kJson},
+        {"all", no_argument, nullptr, 'a'},
+        {"file", required_argument, nullptr, kFile},
+        {nullptr, 0, nullptr, 0},
+    };
+    // getopt_long wants a writable argv; its state is reset for every parse.
+    std::vector<std::string> storage;
+    storage.emplace_back("vorma-eventlog");
+    for (std::string_view arg : args) {
+        storage.emplace_back(arg);
+    }
+    std::vector<char*> argv;
+    for (std::string& arg : storage) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(storage.size());
+
     ViewerOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        std::string_view name = arg;
-        std::optional<std::string_view> inlineValue;
-        if (arg.starts_with("--")) {
-            std::size_t equals = arg.find('=');
-            if (equals != std::string_view::npos) {
-                name = arg.substr(0, equals);
-                inlineValue = arg.substr(equals + 1);
+    optind = 0;
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv.data(), "+hfn:rl:s:g:o:a", kLongOptions, nullptr)) != -1) {
+        const std::string value = optarg != nullptr ? optarg : "";
+        switch (c) {
+            case 'h':
+                options.help = true;
+                break;
+            case 'f':
+                options.follow = true;
+                break;
+            case 'r':
+                options.reverse = true;
+                break;
+            case 'a':
+                options.all = true;
+                break;
+            case 'n': {
+                std::optional<std::size_t> n = WholeNumber<std::size_t>(value, 1000000000);
+                if (!n) {
+                    error = "--count takes a number of events, not '" + value + "'";
+                    return std::nullopt;
+                }
+                options.count = *n;
+                break;
+            }
+            case kSince:
+            case kUntil: {
+                std::optional<std::int64_t> time = ParseTimeArgument(value, now);
+                if (!time) {
+                    error = std::string(c == kSince ? "--since" : "--until") +
+                            " takes a time such as 2026-12-08T11:12:01+09:00, today, -1h or "
+                            "\"10 min ago\", not '" +
+                            value + "'";
+                    return std::nullopt;
+                }
+                (c == kSince ? options.since : options.until) = *time;
+                break;
+            }
+            case 'l': {
+                std::string level = Lower(value);
+                if (level == "error") {
+                    options.eventTypes.push_back(1);
+                } else if (level == "warning") {
+                    options.eventTypes.push_back(2);
+                } else if (level == "information" || level == "info") {
+                    options.eventTypes.push_back(4);
+                } else {
+                    error = "--level takes error, warning or information, not '" + value + "'";
+                    return std::nullopt;
+                }
+                break;
+            }
+            case kId: {
+                std::optional<unsigned> id = WholeNumber<unsigned>(value, 0xFFFFu);
+                if (!id) {
+                    error = "--id takes an event ID from 0 to 65535, not '" + value + "'";
+                    return std::nullopt;
+                }
+                options.eventIds.push_back(static_cast<std::uint16_t>(*id));
+                break;
+            }
+            case 's':
+                options.sources.push_back(value);
+                break;
+            case 'g':
+                if (value.empty()) {
+                    error = "-g needs a text to search for";
+                    return std::nullopt;
+                }
+                options.grep = value;
+                break;
+            case 'o':
+                if (value == "text") {
+                    options.format = OutputFormat::kText;
+                } else if (value == "short") {
+                    options.format = OutputFormat::kShort;
+                } else if (value == "json") {
+                    options.format = OutputFormat::kJson;
+                } else {
+                    error = "-o takes text, short or json, not '" + value + "'";
+                    return std::nullopt;
+                }
+                break;
+            case kJson:
+                options.format = OutputFormat::kJson;
+                break;
+            case kFile:
+                if (value.empty()) {
+                    error = "--file needs a path";
+                    return std::nullopt;
+                }
+                options.file = value;
+                break;
+            default: {
+                std::string arg = optind > 0 && optind <= argc ? storage[optind - 1] : "";
+                error = optopt != 0 && optopt < 256
+                            ? "unknown option or missing value: '-" +
+                                  std::string(1, static_cast<char>(optopt)) + "'"
+                            : "unknown option or missing value: '" + arg + "'";
+                return std::nullopt;
             }
         }
-        std::string_view value;
-        if ((name == "--help" || name == "-h") && !inlineValue) {
-            options.help = true;
-        } else if ((name == "--follow" || name == "-f") && !inlineValue) {
-            options.follow = true;
-        } else if (name == "--json" && !inlineValue) {
-            options.json = true;
-        } else if (name == "--source") {
-            if (!TakeValue(args, i, name, inlineValue, value, error)) {
-                return std::nullopt;
-            }
-            options.source = std::string(value);
-        } else if (name == "--id") {
-            if (!TakeValue(args, i, name, inlineValue, value, error)) {
-                return std::nullopt;
-            }
-            unsigned number = 0;
-            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-            if (value.empty() || ec != std::errc() || end != value.data() + value.size() ||
-                number > 0xFFFFu) {
-                error = "--id takes an event ID from 0 to 65535, not '" + std::string(value) + "'";
-                return std::nullopt;
-            }
-            options.eventId = static_cast<std::uint16_t>(number);
-        } else if (name == "--since") {
-            if (!TakeValue(args, i, name, inlineValue, value, error)) {
-                return std::nullopt;
-            }
-            options.since = ParseIsoTime(value);
-            if (!options.since) {
-                error = "--since takes an ISO 8601 time such as 2026-12-08T11:12:01+09:00, not '" +
-                        std::string(value) + "'";
-                return std::nullopt;
-            }
-        } else if (name == "--file") {
-            if (!TakeValue(args, i, name, inlineValue, value, error) || value.empty()) {
-                error = "--file needs a path";
-                return std::nullopt;
-            }
-            options.file = std::string(value);
-        } else {
-            error = "unknown argument '" + std::string(arg) + "'";
-            return std::nullopt;
-        }
+    }
+    if (optind < argc) {
+        error = "unexpected argument '" + storage[optind] + "'";
+        return std::nullopt;
+    }
+    if (options.follow && options.reverse) {
+        error = "--follow and --reverse do not go together";
+        return std::nullopt;
     }
     return options;
 }
 
 bool MatchesOptions(const EventRecord& record, const ViewerOptions& options) {
-    if (options.source && !EqualsIgnoringCase(record.sourceName, *options.source)) {
+    if (!options.sources.empty() &&
+        std::none_of(options.sources.begin(), options.sources.end(), [&](const std::string& s) {
+            return EqualsIgnoringCase(record.sourceName, s);
+        })) {
         return false;
     }
-    if (options.eventId && record.eventId != *options.eventId) {
+    if (!options.eventIds.empty() && std::find(options.eventIds.begin(), options.eventIds.end(),
+                                               record.eventId) == options.eventIds.end()) {
+        return false;
+    }
+    if (!options.eventTypes.empty() &&
+        std::find(options.eventTypes.begin(), options.eventTypes.end(), record.eventType) ==
+            options.eventTypes.end()) {
         return false;
     }
     if (options.since && record.time < *options.since) {
         return false;
+    }
+    if (options.until && record.time > *options.until) {
+        return false;
+    }
+    if (options.grep && !ContainsText(record, *options.grep)) {
+        return false;
+    }
+    return true;
+}
+
+std::string FormatEventShort(const EventRecord& record) {
+    std::string message;
+    for (char c : record.message) {
+        bool blank = c == '\r' || c == '\n' || c == '\t';
+        if (!blank) {
+            message.push_back(c);
+        } else if (!message.empty() && message.back() != ' ') {
+            message.push_back(' ');
+        }
+    }
+    while (!message.empty() && message.back() == ' ') {
+        message.pop_back();
+    }
+    return Printable(record.timeGenerated, false) + " " + std::string(LevelName(record.eventType)) +
+           " " + Printable(record.sourceName, false) + " " + std::to_string(record.eventId) + ": " +
+           Printable(message, false) + "\n";
+}
+
+std::vector<std::filesystem::path> ArchivedLogFiles(const std::filesystem::path& log) {
+    const std::string prefix = log.stem().string() + "-";
+    const std::string extension = log.extension().string();
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(log.parent_path(), ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() > prefix.size() + extension.size() && name.starts_with(prefix) &&
+            name.ends_with(extension) && entry.is_regular_file(ec)) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<std::filesystem::path> LogFilesToRead(const std::filesystem::path& log,
+                                                  const ViewerOptions& options) {
+    std::vector<std::filesystem::path> files;
+    if (options.all || options.since) {
+        for (std::filesystem::path& archive : ArchivedLogFiles(log)) {
+            std::error_code ec;
+            auto written = std::filesystem::last_write_time(archive, ec);
+            if (ec) {
+                continue;
+            }
+            // An archive was last written when it was moved aside: it holds no event after that.
+            std::int64_t lastWrite =
+                std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::file_clock::to_sys(written).time_since_epoch())
+                    .count();
+            if (options.all || lastWrite >= *options.since) {
+                files.push_back(std::move(archive));
+            }
+        }
+    }
+    files.push_back(log);
+    return files;
+}
+
+bool ReadLinesBackward(const std::filesystem::path& path,
+                       const std::function<bool(std::string_view)>& sink) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) {
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    std::streamoff end = in.tellg();
+    if (end < 0) {
+        return false;
+    }
+    constexpr std::streamoff kBlock = 64 * 1024;
+    std::string carry;  // the start of a line whose end was read already
+    std::vector<char> block(static_cast<std::size_t>(kBlock));
+    bool first = true;  // a line end at the very end of the file ends the last line
+    while (end > 0) {
+        std::streamoff start = std::max<std::streamoff>(0, end - kBlock);
+        std::size_t size = static_cast<std::size_t>(end - start);
+        in.seekg(start);
+        if (!in.read(block.data(), static_cast<std::streamsize>(size))) {
+            return false;
+        }
+        std::string chunk(block.data(), size);
+        chunk += carry;
+        std::size_t lineEnd = chunk.size();
+        if (first && !chunk.empty() && chunk.back() == '\n') {
+            --lineEnd;
+        }
+        first = false;
+        std::size_t lf;
+        while (lineEnd > 0 && (lf = chunk.rfind('\n', lineEnd - 1)) != std::string::npos) {
+            std::string_view line(chunk.data() + lf + 1, lineEnd - lf - 1);
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+            }
+            if (!sink(line)) {
+                return true;
+            }
+            lineEnd = lf;
+        }
+        carry = chunk.substr(0, lineEnd);
+        end = start;
+    }
+    std::string_view line(carry);
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (!carry.empty() || !first) {
+        sink(line);
     }
     return true;
 }
@@ -401,14 +719,40 @@ std::string ViewerUsage() {
            "Prints the Application event log, oldest event first, like\n"
            "`wevtutil qe Application /f:text`.\n"
            "\n"
-           "  --source NAME    only events of this source (case does not matter)\n"
-           "  --id N           only events with this event ID (as shown, 0 to 65535)\n"
-           "  --since TIME     only events at or after TIME (ISO 8601, e.g.\n"
-           "                   2026-12-08T11:12:01+09:00; without an offset, local time)\n"
-           "  --follow, -f     keep printing new events until interrupted\n"
-           "  --json           print the log's JSON lines as they are\n"
-           "  --file PATH      read PATH instead of $VORMA_SYSROOT/eventlog/Application.jsonl\n"
-           "  --help, -h       print this help\n";
+           "Which events:\n"
+           "  -s, --source NAME   only events of this source (case does not matter); repeatable\n"
+           "      --id N          only events with this event ID (as shown, 0 to 65535);\n"
+           "                      repeatable\n"
+           "  -l, --level LEVEL   only events of this level: error, warning or information;\n"
+           "                      repeatable\n"
+           "  -g, --grep TEXT     only events whose source, message or strings hold TEXT\n"
+           "                      (exactly, case counts)\n"
+           "      --since TIME    only events at or after TIME\n"
+           "      --until TIME    only events at or before TIME\n"
+           "  -n, --count N       only the last N events that pass (with --reverse the newest N)\n"
+           "  -a, --all           read the archived files too (Application-*.jsonl, moved aside\n"
+           "                      when the log reached its size limit), oldest first; --since\n"
+           "                      reads those that may hold events at or after its time\n"
+           "\n"
+           "TIME is an ISO 8601 time (2026-12-08T11:12:01+09:00, 2026-12-08 11:12, 2026-12-08;\n"
+           "without an offset, local time), now, today, yesterday, tomorrow (local midnight),\n"
+           "an offset from now (-1h, -30min, -2d, +10s; units s, m, min, h, d, w and their\n"
+           "long names) or \"10 min ago\", \"2 hours ago\".\n"
+           "\n"
+           "How:\n"
+           "  -r, --reverse       newest event first (like wevtutil /rd:true)\n"
+           "  -o, --output FORMAT text (the default, like wevtutil /f:text), short (one line\n"
+           "                      per event: time, level, source, ID and message) or json (the\n"
+           "                      log's JSON lines as they are)\n"
+           "      --json          the same as -o json\n"
+           "  -f, --follow        after the events so far, keep printing new events until\n"
+           "                      interrupted; follows the log across a move (the rest of the\n"
+           "                      old file first, then the new one from its start)\n"
+           "      --file PATH     read PATH (and its archives) instead of\n"
+           "                      $VORMA_SYSROOT/eventlog/Application.jsonl\n"
+           "  -h, --help          print this help\n"
+           "\n"
+           "Exit status: 0 success, 1 the log cannot be read, 2 wrong arguments.\n";
 }
 
 }  // namespace tools

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,23 +43,56 @@ std::string_view LevelName(std::uint16_t eventType);
 std::string FormatEventText(const EventRecord& record, std::size_t index,
                             std::string_view computer);
 
+// A time given on the command line, relative to `now` (seconds since the epoch): an ISO 8601
+// time as ParseIsoTime takes it; "now", "today", "yesterday", "tomorrow" (local midnight); a
+// signed offset "-1h", "+30min", "-2d" (units s, m/min, h, d, w and their long names); or
+// "10 min ago", "2 hours ago". Nullopt when it is none of these.
+std::optional<std::int64_t> ParseTimeArgument(std::string_view text, std::int64_t now);
+
+enum class OutputFormat { kText, kShort, kJson };
+
 // The command line of the viewer.
 struct ViewerOptions {
-    std::optional<std::string> source;     // --source NAME (compared without regard to case)
-    std::optional<std::uint16_t> eventId;  // --id N, the identifier as shown
-    std::optional<std::int64_t> since;     // --since ISO-TIME
-    std::optional<std::string> file;       // --file PATH
-    bool follow = false;                   // --follow
-    bool json = false;                     // --json
-    bool help = false;                     // --help
+    std::vector<std::string> sources;           // --source NAME, repeatable (case does not matter)
+    std::vector<std::uint16_t> eventIds;        // --id N, repeatable: the identifier as shown
+    std::vector<std::uint16_t> eventTypes;      // --level error|warning|information, repeatable
+    std::optional<std::int64_t> since;          // --since TIME
+    std::optional<std::int64_t> until;          // --until TIME
+    std::optional<std::string> grep;            // -g TEXT: in the source, message or strings
+    std::optional<std::size_t> count;           // -n N: the last N events (the first N reversed)
+    std::optional<std::string> file;            // --file PATH
+    OutputFormat format = OutputFormat::kText;  // -o text|short|json, --json
+    bool all = false;                           // --all: the archived files too
+    bool reverse = false;                       // --reverse: newest first
+    bool follow = false;                        // --follow
+    bool help = false;                          // --help
 };
 
-// Parses the arguments after the program name. Nullopt with `error` set when they are wrong.
+// Parses the arguments after the program name (getopt_long); relative times count from `now`.
+// Nullopt with `error` set when they are wrong.
 std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view> args,
-                                                std::string& error);
+                                                std::string& error, std::int64_t now);
 
 // Whether `record` passes the filters of `options`.
 bool MatchesOptions(const EventRecord& record, const ViewerOptions& options);
+
+// One record on one line: "TIME LEVEL SOURCE ID: MESSAGE", line ends and TABs as blanks.
+std::string FormatEventShort(const EventRecord& record);
+
+// The archived files of the log at `log` ("Application-*.jsonl" beside "Application.jsonl"),
+// oldest first.
+std::vector<std::filesystem::path> ArchivedLogFiles(const std::filesystem::path& log);
+
+// The files a query reads, oldest first: the archived files (all with --all; with --since those
+// changed at or after that time), then the log itself.
+std::vector<std::filesystem::path> LogFilesToRead(const std::filesystem::path& log,
+                                                  const ViewerOptions& options);
+
+// Hands the lines of `path` to `sink` from the last to the first, without their line ends, until
+// `sink` returns false. Reads the file backwards in blocks, so memory stays flat. False when the
+// file cannot be opened.
+bool ReadLinesBackward(const std::filesystem::path& path,
+                       const std::function<bool(std::string_view)>& sink);
 
 // The text that --help prints.
 std::string ViewerUsage();

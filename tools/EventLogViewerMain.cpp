@@ -2,6 +2,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <deque>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -24,45 +26,101 @@ extern "C" void OnStopSignal(int) {
     g_stop = 1;
 }
 
+// Parses, filters and prints events; with a count, holds back the last N until Flush.
 class CViewer {
   public:
-    CViewer(const tools::ViewerOptions& options, std::string path, std::string computer)
-        : m_options(options), m_path(std::move(path)), m_computer(std::move(computer)) {}
+    CViewer(const tools::ViewerOptions& options, std::string computer)
+        : m_options(options), m_computer(std::move(computer)) {}
 
-    void Print(const tools::CEventLogTail::Line& line) {
-        if (line.text.empty()) {
-            return;
+    // Takes one line of `file`; true when it was an event that passed the filters.
+    bool Take(std::string_view text, const std::string& file, std::size_t lineNumber,
+              bool holdBack) {
+        if (text.empty()) {
+            return false;
         }
-        std::optional<tools::EventRecord> record = tools::ParseEventLine(line.text);
+        std::optional<tools::EventRecord> record = tools::ParseEventLine(text);
         if (!record) {
-            std::cerr << "vorma-eventlog: " << m_path << ":" << line.number
+            std::cerr << "vorma-eventlog: " << file << ":" << lineNumber
                       << ": skipped a line that is not an event\n";
-            return;
+            return false;
         }
         if (!tools::MatchesOptions(*record, m_options)) {
-            return;
+            return false;
         }
-        if (m_options.json) {
-            std::cout << line.text << '\n';
+        if (holdBack && m_options.count) {
+            m_held.emplace_back(std::string(text), std::move(*record));
+            if (m_held.size() > *m_options.count) {
+                m_held.pop_front();
+            }
         } else {
-            std::cout << tools::FormatEventText(*record, m_shown, m_computer);
+            Print(text, *record);
+        }
+        return true;
+    }
+
+    void Flush() {
+        for (const auto& [text, record] : m_held) {
+            Print(text, record);
+        }
+        m_held.clear();
+        std::cout.flush();
+    }
+
+  private:
+    void Print(std::string_view text, const tools::EventRecord& record) {
+        switch (m_options.format) {
+            case tools::OutputFormat::kJson:
+                std::cout << text << '\n';
+                break;
+            case tools::OutputFormat::kShort:
+                std::cout << tools::FormatEventShort(record);
+                break;
+            case tools::OutputFormat::kText:
+                std::cout << tools::FormatEventText(record, m_shown, m_computer);
+                break;
         }
         ++m_shown;
     }
 
-  private:
     const tools::ViewerOptions& m_options;
-    std::string m_path;
     std::string m_computer;
     std::size_t m_shown = 0;
+    std::deque<std::pair<std::string, tools::EventRecord>> m_held;  // at most --count
 };
+
+// Prints the files newest event first, up to --count events. False when the log itself cannot
+// be read.
+bool PrintReversed(const std::vector<std::filesystem::path>& files, CViewer& viewer,
+                   const tools::ViewerOptions& options) {
+    std::size_t shown = 0;
+    bool done = false;
+    for (auto file = files.rbegin(); file != files.rend() && !done; ++file) {
+        std::string name = file->string();
+        std::size_t fromEnd = 0;
+        bool opened = tools::ReadLinesBackward(*file, [&](std::string_view line) {
+            ++fromEnd;
+            if (viewer.Take(line, name + " (line " + std::to_string(fromEnd) + " from the end)", 0,
+                            false)) {
+                ++shown;
+            }
+            done = options.count && shown >= *options.count;
+            return !done && g_stop == 0;
+        });
+        if (!opened && file == files.rbegin()) {
+            std::cerr << "vorma-eventlog: cannot open " << name << "\n";
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     std::string error;
-    std::optional<tools::ViewerOptions> options = tools::ParseViewerOptions(args, error);
+    std::optional<tools::ViewerOptions> options =
+        tools::ParseViewerOptions(args, error, static_cast<std::int64_t>(std::time(nullptr)));
     if (!options) {
         std::cerr << "vorma-eventlog: " << error << "\n" << tools::ViewerUsage();
         return 2;
@@ -71,40 +129,69 @@ int main(int argc, char** argv) {
         std::cout << tools::ViewerUsage();
         return 0;
     }
-    std::string path = options->file ? *options->file : platform::ApplicationLogFile().string();
-    tools::CEventLogTail tail(path);
-    CViewer viewer(*options, path, platform::WideToUtf8(platform::LocalComputerName()));
-    std::vector<tools::CEventLogTail::Line> lines;
+    std::filesystem::path log =
+        options->file ? std::filesystem::path(*options->file) : platform::ApplicationLogFile();
+    std::vector<std::filesystem::path> files = tools::LogFilesToRead(log, *options);
+    CViewer viewer(*options, platform::WideToUtf8(platform::LocalComputerName()));
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGPIPE, SIG_IGN);
 
+    if (options->reverse) {
+        bool ok = PrintReversed(files, viewer, *options);
+        std::cout.flush();
+        return ok && std::cout ? 0 : 1;
+    }
+
+    // The archived files, oldest first; then the log itself, through the tail that --follow
+    // goes on with.
+    for (std::size_t i = 0; i + 1 < files.size() && g_stop == 0; ++i) {
+        tools::CEventLogTail archive(files[i]);
+        std::string name = files[i].string();
+        auto take = [&](tools::CEventLogTail::Line&& line) {
+            viewer.Take(line.text, name, line.number, true);
+        };
+        archive.ReadNewLines(take);
+        if (std::optional<tools::CEventLogTail::Line> last = archive.TakeUnfinishedLine()) {
+            take(std::move(*last));
+        }
+    }
+    tools::CEventLogTail tail(log);
+    std::string name = log.string();
+    auto take = [&](tools::CEventLogTail::Line&& line) {
+        viewer.Take(line.text, name, line.number, true);
+    };
     if (!options->follow) {
-        if (!tail.ReadNewLines(lines)) {
-            std::cerr << "vorma-eventlog: cannot open " << path << "\n";
+        if (!tail.ReadNewLines(take)) {
+            std::cerr << "vorma-eventlog: cannot open " << name << "\n";
             return 1;
         }
         if (std::optional<tools::CEventLogTail::Line> last = tail.TakeUnfinishedLine()) {
-            lines.push_back(std::move(*last));
+            take(std::move(*last));
         }
-        for (const auto& line : lines) {
-            viewer.Print(line);
-        }
-        std::cout.flush();
+        viewer.Flush();
         return std::cout ? 0 : 1;
     }
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
     bool warnedMissing = false;
+    bool first = true;
+    auto follow = [&](tools::CEventLogTail::Line&& line) {
+        viewer.Take(line.text, name, line.number, first);
+    };
     while (g_stop == 0) {
-        lines.clear();
-        if (tail.ReadNewLines(lines)) {
+        if (tail.ReadNewLines(follow)) {
             warnedMissing = false;
-            for (const auto& line : lines) {
-                viewer.Print(line);
-            }
-            std::cout.flush();
         } else if (!warnedMissing) {
-            std::cerr << "vorma-eventlog: waiting for " << path << "\n";
+            std::cerr << "vorma-eventlog: waiting for " << name << "\n";
             warnedMissing = true;
+        }
+        if (first) {
+            viewer.Flush();  // the last --count events so far; from here on every new one
+            first = false;
+        }
+        std::cout.flush();
+        if (!std::cout) {
+            return 1;
         }
         // The log is polled: a new event shows within a fraction of a second.
         for (int i = 0; i < 5 && g_stop == 0; ++i) {

@@ -6,22 +6,33 @@
 #include "platform/EventLog.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <mutex>
 #include <new>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 #include "platform/MessageFormat.h"
+#include "platform/Registry.h"
 #include "platform/Resources.h"
 #include "platform/Text.h"
 #include "platform/posix/SysRoot.h"
@@ -32,6 +43,13 @@ namespace {
 constexpr const char* kLogFolder = "eventlog";
 constexpr const char* kApplicationLog = "Application.jsonl";
 constexpr const char* kSyslogSocket = "/dev/log";
+constexpr const char* kArchivePrefix = "Application-";
+constexpr const char* kArchiveSuffix = ".jsonl";
+constexpr const wchar_t* kLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+constexpr std::uint64_t kDefaultMaxSize = 20u * 1024 * 1024;
+constexpr std::uint64_t kSmallestMaxSize = 64u * 1024;  // the system's smallest log
+constexpr std::uint32_t kDefaultArchives = 10;
+constexpr std::uint32_t kRetentionKeepAll = 0xFFFFFFFFu;
 
 // What a registration handle points to.
 struct RegisteredSource {
@@ -43,8 +61,55 @@ RegisteredSource* SourceOf(std::uintptr_t handle) {
     return reinterpret_cast<RegisteredSource*>(handle);
 }
 
+// Appends `text` (UTF-8, as WideToUtf8 makes it) as a JSON string, escaped as nlohmann::json
+// writes it: the quote, the backslash and every control character below U+0020, so that an event
+// is one line; other characters as they are. Written out here because building a JSON document
+// for every event was the largest single cost of a busy manager's event writes.
+void AppendJsonString(std::string& out, std::string_view text) {
+    out.push_back('"');
+    std::size_t plain = 0;  // start of the run not yet copied
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            continue;
+        }
+        out.append(text.substr(plain, i - plain));
+        plain = i + 1;
+        switch (c) {
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\b':
+                out.append("\\b");
+                break;
+            case '\f':
+                out.append("\\f");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
+            default: {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out.append(escaped);
+            }
+        }
+    }
+    out.append(text.substr(plain));
+    out.push_back('"');
+}
+
 // Local time with its offset from UTC: "2026-12-08T11:12:01+09:00".
-std::string LocalTimestamp(std::time_t now) {
+std::string FormatLocalTime(std::time_t now) {
     std::tm local{};
     if (::localtime_r(&now, &local) == nullptr) {
         ::gmtime_r(&now, &local);
@@ -61,6 +126,23 @@ std::string LocalTimestamp(std::time_t now) {
     return text;
 }
 
+// Local time with its offset from UTC: "2026-12-08T11:12:01+09:00". The text of the last second
+// is kept per thread: events come many to a second.
+std::string LocalTimestamp(std::time_t now) {
+    thread_local std::time_t lastTime = -1;
+    thread_local std::string lastText;
+    thread_local std::string lastTz;
+    const char* env = std::getenv("TZ");  // a test may change the zone between two events
+    std::string_view tz = env != nullptr ? env : "";
+    if (now == lastTime && tz == lastTz) {
+        return lastText;
+    }
+    lastText = FormatLocalTime(now);
+    lastTime = now;
+    lastTz = tz;
+    return lastText;
+}
+
 std::wstring JoinLines(const std::vector<std::wstring>& strings) {
     std::wstring text;
     for (std::size_t i = 0; i < strings.size(); ++i) {
@@ -72,6 +154,26 @@ std::wstring JoinLines(const std::vector<std::wstring>& strings) {
     return text;
 }
 
+// The highest insert number (%1 .. %99) that `pattern` names; "%%" is a percent sign.
+std::size_t HighestInsert(std::wstring_view pattern) {
+    std::size_t highest = 0;
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] != L'%') {
+            continue;
+        }
+        std::size_t n = 0;
+        std::size_t j = i + 1;
+        while (j < pattern.size() && j < i + 3 && pattern[j] >= L'0' && pattern[j] <= L'9') {
+            n = n * 10 + static_cast<std::size_t>(pattern[j] - L'0');
+            ++j;
+        }
+        highest = std::max(highest, n);
+        // Go on after the number, or after the character that follows the percent sign ("%%").
+        i = j > i + 1 ? j - 1 : i + 1;
+    }
+    return highest;
+}
+
 // The text an event viewer shows: the message-table text in the process's language with the
 // insertion strings put in. Inserts the event does not carry stay as written ("%2"), as the
 // viewer leaves them; an identifier the table does not hold shows the strings one per line.
@@ -81,69 +183,310 @@ std::wstring EventMessage(std::uint32_t eventId, const std::vector<std::wstring>
         return JoinLines(strings);
     }
     std::vector<MessageArg> args(strings.begin(), strings.end());
-    for (std::size_t n = args.size() + 1; n <= 99; ++n) {
+    for (std::size_t n = args.size() + 1; n <= HighestInsert(*pattern); ++n) {
         args.emplace_back(L"%" + std::to_wstring(n));
     }
     std::optional<std::wstring> text = FormatMessageText(*pattern, args);
     return text ? *text : JoinLines(strings);
 }
 
-// An open file descriptor, closed on destruction.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
+// The size limit of the log, from the log's registry key (as the system's event log keeps it).
+struct LogLimits {
+    std::uint64_t maxSize = kDefaultMaxSize;
+    std::uint32_t retention = 0;
+    std::uint32_t archives = kDefaultArchives;
 };
 
-// Appends `line` to `path` under an exclusive flock. A write that fails part way is cut off again,
-// so the log never keeps half a line.
-bool AppendLine(const std::filesystem::path& path, const std::string& line) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-        return false;
+std::optional<std::uint32_t> ReadDword(RegKey key, const wchar_t* name) {
+    std::uint32_t type = 0;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    if (QueryRegistryValue(key, name, &type, reinterpret_cast<std::uint8_t*>(&value), &size) != 0 ||
+        type != kRegDword || size != sizeof value) {
+        return std::nullopt;
     }
-    int rc;
-    do {
-        rc = ::flock(fd.get(), LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        return false;
-    }
-    struct stat before {};
-    if (::fstat(fd.get(), &before) != 0) {
-        return false;
-    }
-    const char* data = line.data();
-    std::size_t left = line.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = ::write(fd.get(), data, left);  // one write, unless the system cuts it short
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (!ok && left < line.size()) {
-        [[maybe_unused]] int ignored = ::ftruncate(fd.get(), before.st_size);
-    }
-    ::flock(fd.get(), LOCK_UN);
-    return ok;
+    return value;
 }
+
+LogLimits ReadLogLimits() {
+    LogLimits limits;
+    RegKey key = 0;
+    if (OpenRegistryKey(kHkeyLocalMachine, kLogKey, kKeyRead, &key) != 0) {
+        return limits;
+    }
+    if (std::optional<std::uint32_t> maxSize = ReadDword(key, L"MaxSize")) {
+        limits.maxSize = std::max<std::uint64_t>(*maxSize, kSmallestMaxSize);
+    }
+    limits.retention = ReadDword(key, L"Retention").value_or(0);
+    limits.archives = ReadDword(key, L"MaxArchiveFiles").value_or(kDefaultArchives);
+    CloseRegistryKey(key);
+    return limits;
+}
+
+// "Application-20261208T131501.123456Z.jsonl": the time of the move in UTC, so that the names
+// sort in the order the files were moved aside.
+std::string ArchiveName() {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
+        1000000;
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[64] = {};
+    std::size_t n = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%06ldZ", static_cast<long>(micros));
+    return std::string(kArchivePrefix) + text + kArchiveSuffix;
+}
+
+bool IsArchiveName(const std::string& name) {
+    return name.size() > std::strlen(kArchivePrefix) + std::strlen(kArchiveSuffix) &&
+           name.rfind(kArchivePrefix, 0) == 0 &&
+           name.compare(name.size() - std::strlen(kArchiveSuffix), std::string::npos,
+                        kArchiveSuffix) == 0;
+}
+
+// Deletes the oldest archived files beyond the number to keep, unless the retention keeps them:
+// 0xFFFFFFFF keeps every archive, N > 0 those changed in the last N seconds.
+void PruneArchives(const std::filesystem::path& folder, const LogLimits& limits) {
+    if (limits.retention == kRetentionKeepAll) {
+        return;
+    }
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        std::string name = entry.path().filename().string();
+        if (IsArchiveName(name)) {
+            names.push_back(std::move(name));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    std::time_t now = std::time(nullptr);
+    for (std::size_t i = 0; i + limits.archives < names.size(); ++i) {
+        std::filesystem::path old = folder / names[i];
+        struct stat st {};
+        if (limits.retention > 0 && ::stat(old.c_str(), &st) == 0 &&
+            now - st.st_mtime < static_cast<std::time_t>(limits.retention)) {
+            break;  // this and every newer archive are still within the retention
+        }
+        ::unlink(old.c_str());
+    }
+}
+
+// Moves the full log at `path` aside to an archive name in its folder (never replacing a file)
+// and deletes the archives beyond the number kept.
+bool MoveAside(const std::filesystem::path& path, const LogLimits& limits) {
+    std::filesystem::path folder = path.parent_path();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::filesystem::path archive = folder / ArchiveName();
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, archive.c_str(), RENAME_NOREPLACE) == 0) {
+            PruneArchives(folder, limits);
+            return true;
+        }
+        if (errno == EINVAL) {  // a file system without RENAME_NOREPLACE
+            struct stat st {};
+            if (::stat(archive.c_str(), &st) != 0 && ::rename(path.c_str(), archive.c_str()) == 0) {
+                PruneArchives(folder, limits);
+                return true;
+            }
+        }
+        if (errno != EEXIST && errno != EINVAL) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(1));  // a new name next time
+    }
+    return false;
+}
+
+// The process's one writer of the log file. The file stays open between events; before each
+// write, under the exclusive flock, the path is checked to still name the open file (device and
+// inode), and a file that was moved aside or deleted is followed by a fresh one at the path.
+// Events that threads hand in while a write is under way are written together by the next write:
+// one write under one flock for the whole batch, and each caller returns once its own event is in
+// the file (nothing is held back in memory after a call returns).
+class CLogFileWriter {
+  public:
+    CLogFileWriter() { ::pthread_atfork(nullptr, nullptr, &CLogFileWriter::AfterForkInChild); }
+    CLogFileWriter(const CLogFileWriter&) = delete;
+    CLogFileWriter& operator=(const CLogFileWriter&) = delete;
+
+    static CLogFileWriter& Instance() {
+        static CLogFileWriter* writer = new CLogFileWriter();  // lives as long as the process
+        return *writer;
+    }
+
+    // Appends `line` (one event, ending in LF) to `path`; true once it is in the file.
+    bool Append(const std::filesystem::path& path, std::string_view line) {
+        Request request{&path, line};
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_pending.push_back(&request);
+        while (!request.done) {
+            if (m_writing) {
+                m_written.wait(lock);
+                continue;
+            }
+            m_writing = true;
+            m_batch.swap(m_pending);
+            lock.unlock();
+            try {
+                WriteBatch();
+            } catch (const std::exception&) {  // out of memory: the events not written fail
+            }
+            lock.lock();
+            for (Request* done : m_batch) {
+                done->done = true;
+            }
+            m_batch.clear();
+            m_writing = false;
+            m_written.notify_all();
+        }
+        return request.ok;
+    }
+
+  private:
+    struct Request {
+        const std::filesystem::path* path;
+        std::string_view line;
+        bool ok = false;
+        bool done = false;  // under m_mutex
+    };
+
+    // A child process shares the open file description, and with it the flock, with its parent:
+    // it must open the file for itself.
+    static void AfterForkInChild() {
+        CLogFileWriter& writer = Instance();
+        if (writer.m_fd >= 0) {
+            ::close(writer.m_fd);
+            writer.m_fd = -1;
+        }
+    }
+
+    // Runs on one thread at a time (m_writing): writes m_batch, a run of events to the same file
+    // at a time, and sets each request's result.
+    void WriteBatch() {
+        std::size_t i = 0;
+        while (i < m_batch.size()) {
+            const std::filesystem::path& path = *m_batch[i]->path;
+            std::size_t end = i;
+            m_buffer.clear();
+            while (end < m_batch.size() && *m_batch[end]->path == path) {
+                m_buffer.append(m_batch[end]->line);
+                ++end;
+            }
+            bool ok = LockedAppend(path, m_buffer);
+            for (; i < end; ++i) {
+                m_batch[i]->ok = ok;
+            }
+        }
+    }
+
+    void Close() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    bool Open(const std::filesystem::path& path) {
+        Close();
+        m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0 && errno == ENOENT) {
+            // The log's folder was removed while the program ran: make it again.
+            std::error_code ec;
+            std::filesystem::create_directories(path.parent_path(), ec);
+            m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        }
+        struct stat st {};
+        if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
+            Close();
+            return false;
+        }
+        m_openPath = path;
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
+        m_limits = ReadLogLimits();  // once per file opened, not per event
+        return true;
+    }
+
+    // Appends `data` to the file that `path` names, with one write under an exclusive flock. A
+    // write that fails part way is cut off again, so the log never keeps part of an event.
+    bool LockedAppend(const std::filesystem::path& path, std::string_view data) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (m_fd < 0 || m_openPath != path) {
+                if (!Open(path)) {
+                    return false;
+                }
+            }
+            int rc;
+            do {
+                rc = ::flock(m_fd, LOCK_EX);
+            } while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                Close();
+                return false;
+            }
+            struct stat named {};
+            if (::stat(path.c_str(), &named) != 0 || named.st_dev != m_device ||
+                named.st_ino != m_inode) {
+                // Moved aside or deleted since it was opened: take the file the path names now.
+                Close();
+                continue;
+            }
+            if (named.st_size > 0 &&
+                static_cast<std::uint64_t>(named.st_size) + data.size() > m_limits.maxSize) {
+                // Full: moved aside while the lock is held, so that a writer waiting for it finds
+                // the path naming another file and takes the fresh one, as this one does now.
+                bool moved = false;
+                try {
+                    moved = MoveAside(path, m_limits);
+                } catch (const std::exception&) {  // out of memory: the lock must go all the same
+                }
+                Close();
+                if (moved) {
+                    continue;
+                }
+                return false;
+            }
+            bool ok = WriteAll(data, named.st_size);
+            ::flock(m_fd, LOCK_UN);
+            return ok;
+        }
+        return false;
+    }
+
+    bool WriteAll(std::string_view data, off_t sizeBefore) {
+        const char* p = data.data();
+        std::size_t left = data.size();
+        while (left > 0) {
+            ssize_t n = ::write(m_fd, p, left);  // one write, unless the system cuts it short
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        if (left > 0 && left < data.size()) {
+            [[maybe_unused]] int ignored = ::ftruncate(m_fd, sizeBefore);
+        }
+        return left == 0;
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_written;
+    std::vector<Request*> m_pending;  // under m_mutex
+    bool m_writing = false;           // under m_mutex
+    // Used only by the thread that writes.
+    std::vector<Request*> m_batch;
+    std::string m_buffer;
+    int m_fd = -1;
+    std::filesystem::path m_openPath;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    LogLimits m_limits;
+};
 
 int SyslogPriority(std::uint16_t type) {
     switch (type) {
@@ -156,12 +499,27 @@ int SyslogPriority(std::uint16_t type) {
     }
 }
 
-// Sends the event to syslog when a syslog socket exists. The ident is process-wide state of the
-// C library, so the sends of all sources take turns.
+// Whether the machine has a syslog socket, looked at again at most every 10 seconds.
+bool SyslogPresent() {
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<bool> present{false};
+    static std::atomic<Clock::rep> nextCheck{0};
+    Clock::rep now = Clock::now().time_since_epoch().count();
+    if (now >= nextCheck.load(std::memory_order_relaxed)) {
+        struct stat st {};
+        present = ::stat(kSyslogSocket, &st) == 0 && S_ISSOCK(st.st_mode);
+        nextCheck =
+            now + std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(10)).count();
+    }
+    return present;
+}
+
+// Sends the event to syslog when the machine has one. The connection stays open; the ident is
+// process-wide state of the C library, so the sends of all sources take turns and the ident is
+// changed only when another source reports.
 void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t eventId,
                   const std::string& message) {
-    struct stat st {};
-    if (::stat(kSyslogSocket, &st) != 0 || !S_ISSOCK(st.st_mode)) {
+    if (!SyslogPresent()) {
         return;
     }
     // One line: the line ends of the message become blanks.
@@ -180,11 +538,44 @@ void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t ev
     }
     static std::mutex mutex;
     static std::string currentIdent;
+    static bool opened = false;
     std::lock_guard<std::mutex> lock(mutex);
-    currentIdent = ident;
-    ::openlog(currentIdent.c_str(), LOG_PID, LOG_DAEMON);
+    if (!opened || currentIdent != ident) {
+        currentIdent = ident;
+        ::openlog(currentIdent.c_str(), LOG_PID | LOG_NDELAY, LOG_DAEMON);
+        opened = true;
+    }
     ::syslog(SyslogPriority(type), "%s", text.c_str());
-    ::closelog();
+}
+
+// The log file below the system root, its folder made on demand. Sources are registered for
+// every event: the folder made last is remembered per thread, so that a registration costs no
+// look at the file system (a folder removed later is made again by the writer).
+std::filesystem::path LogFile(std::error_code& ec) {
+    thread_local std::string root;
+    thread_local std::filesystem::path file;
+    std::filesystem::path current = posix::SystemRootPath();
+    ec.clear();
+    if (file.empty() || current.native() != root) {
+        std::filesystem::path folder = posix::SystemFolder(kLogFolder, ec);
+        if (ec) {
+            return {};
+        }
+        file = folder / kApplicationLog;
+        root = current.native();
+    }
+    return file;
+}
+
+// The UTF-8 name of a source, remembered per thread for the source registered last.
+const std::string& SourceNameUtf8(std::wstring_view name) {
+    thread_local std::wstring wide;
+    thread_local std::string utf8;
+    if (wide != name || utf8.empty()) {
+        utf8 = WideToUtf8(name);
+        wide = name;
+    }
+    return utf8;
 }
 
 }  // namespace
@@ -215,12 +606,11 @@ EventLogSource EventLogSource::Register(std::wstring_view sourceName, std::uint3
     EventLogSource source;
     try {
         std::error_code ec;
-        std::filesystem::path folder = posix::SystemFolder(kLogFolder, ec);
+        std::filesystem::path file = LogFile(ec);
         if (ec) {
             err = static_cast<std::uint32_t>(ec.value());
         } else {
-            auto* registered =
-                new RegisteredSource{WideToUtf8(sourceName), folder / kApplicationLog};
+            auto* registered = new RegisteredSource{SourceNameUtf8(sourceName), std::move(file)};
             source.m_handle = reinterpret_cast<std::uintptr_t>(registered);
         }
     } catch (const std::bad_alloc&) {
@@ -239,26 +629,28 @@ bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uin
         return false;
     }
     try {
-        nlohmann::ordered_json event;
-        event["TimeGenerated"] = LocalTimestamp(std::time(nullptr));
-        event["SourceName"] = source->name;
-        event["EventID"] = eventId & 0xFFFFu;
-        event["EventIdentifier"] = eventId;
-        event["EventType"] = type;
-        event["Category"] = category;
-        nlohmann::ordered_json texts = nlohmann::ordered_json::array();
-        for (const std::wstring& s : strings) {
-            texts.push_back(WideToUtf8(s));
-        }
-        event["Strings"] = std::move(texts);
         std::string message = WideToUtf8(EventMessage(eventId, strings));
-        event["Message"] = message;
-        // Text that is not UTF-8 is replaced rather than thrown on; JSON escapes every line end,
-        // so one event is one line.
-        std::string line =
-            event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        line.push_back('\n');
-        bool written = AppendLine(source->logFile, line);
+        std::string line;
+        line.reserve(256 + 2 * message.size());
+        line.append(R"({"TimeGenerated":")");
+        line.append(LocalTimestamp(std::time(nullptr)));
+        line.append(R"(","SourceName":)");
+        AppendJsonString(line, source->name);
+        line.append(R"(,"EventID":)").append(std::to_string(eventId & 0xFFFFu));
+        line.append(R"(,"EventIdentifier":)").append(std::to_string(eventId));
+        line.append(R"(,"EventType":)").append(std::to_string(type));
+        line.append(R"(,"Category":)").append(std::to_string(category));
+        line.append(R"(,"Strings":[)");
+        for (std::size_t i = 0; i < strings.size(); ++i) {
+            if (i > 0) {
+                line.push_back(',');
+            }
+            AppendJsonString(line, WideToUtf8(strings[i]));
+        }
+        line.append(R"(],"Message":)");
+        AppendJsonString(line, message);
+        line.append("}\n");
+        bool written = CLogFileWriter::Instance().Append(source->logFile, line);
         SendToSyslog(source->name, type, eventId, message);
         return written;
     } catch (const std::exception&) {

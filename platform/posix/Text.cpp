@@ -7,40 +7,58 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#include <deque>
 #include <locale>
-#include <map>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 namespace platform {
 namespace {
 
 // One iconv descriptor per (to, from) pair and thread: opening one costs far more than a short
-// conversion, and a descriptor must not be used by two threads at once.
+// conversion, and a descriptor must not be used by two threads at once. A thread uses few pairs,
+// so they are looked up in a short list, without building a key for every conversion.
 class IconvCache {
   public:
+    IconvCache() = default;
+    IconvCache(const IconvCache&) = delete;
+    IconvCache& operator=(const IconvCache&) = delete;
     ~IconvCache() {
-        for (auto& entry : m_descriptors) {
-            if (entry.second != reinterpret_cast<iconv_t>(-1)) {
-                iconv_close(entry.second);
+        for (Entry& entry : m_descriptors) {
+            if (entry.cd != reinterpret_cast<iconv_t>(-1)) {
+                iconv_close(entry.cd);
             }
         }
     }
 
-    iconv_t Get(const std::string& to, const std::string& from) {
-        auto key = std::make_pair(to, from);
-        auto it = m_descriptors.find(key);
-        if (it == m_descriptors.end()) {
-            it = m_descriptors.emplace(key, iconv_open(to.c_str(), from.c_str())).first;
+    iconv_t Get(std::string_view to, std::string_view from) {
+        Entry* found = nullptr;
+        for (Entry& entry : m_descriptors) {
+            if (entry.to == to && entry.from == from) {
+                found = &entry;
+                break;
+            }
         }
-        if (it->second != reinterpret_cast<iconv_t>(-1)) {
-            iconv(it->second, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+        if (found == nullptr) {
+            std::string toName(to);
+            std::string fromName(from);
+            iconv_t cd = iconv_open(toName.c_str(), fromName.c_str());
+            found = &m_descriptors.emplace_back(Entry{std::move(toName), std::move(fromName), cd});
         }
-        return it->second;
+        if (found->cd != reinterpret_cast<iconv_t>(-1)) {
+            iconv(found->cd, nullptr, nullptr, nullptr, nullptr);  // reset shift state
+        }
+        return found->cd;
     }
 
   private:
-    std::map<std::pair<std::string, std::string>, iconv_t> m_descriptors;
+    struct Entry {
+        std::string to;
+        std::string from;
+        iconv_t cd;
+    };
+    std::deque<Entry> m_descriptors;  // entries stay where they are as the list grows
 };
 
 IconvCache& Cache() {
@@ -55,7 +73,7 @@ const char* CodePageName(unsigned codePage) {
 // Converts `in` (units of `inUnit` bytes) with iconv. On an input sequence that cannot be converted
 // the unit (or byte) is skipped and `replacement` (already in the target encoding) is written.
 std::string Convert(iconv_t cd, const char* in, std::size_t inBytes, std::size_t inUnit,
-                    const std::string& replacement, bool* replaced) {
+                    std::string_view replacement, bool* replaced) {
     std::string out;
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return out;
@@ -100,16 +118,16 @@ std::string Convert(iconv_t cd, const char* in, std::size_t inBytes, std::size_t
     return out;
 }
 
-std::wstring ToWide(const std::string& fromCode, std::string_view bytes, wchar_t replacement) {
+std::wstring ToWide(std::string_view fromCode, std::string_view bytes, wchar_t replacement) {
     iconv_t cd = Cache().Get("WCHAR_T", fromCode);
-    std::string repl(reinterpret_cast<const char*>(&replacement), sizeof(wchar_t));
+    std::string_view repl(reinterpret_cast<const char*>(&replacement), sizeof(wchar_t));
     std::string raw = Convert(cd, bytes.data(), bytes.size(), 1, repl, nullptr);
     std::wstring text(raw.size() / sizeof(wchar_t), L'\0');
     std::memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
     return text;
 }
 
-std::string FromWide(const std::string& toCode, std::wstring_view text, const std::string& repl,
+std::string FromWide(std::string_view toCode, std::wstring_view text, std::string_view repl,
                      bool* replaced) {
     iconv_t cd = Cache().Get(toCode, "WCHAR_T");
     return Convert(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t),

@@ -94,6 +94,20 @@ class CManagerInstallation {
             reg.Create(platform::kHkeyLocalMachine, CRegistryRoot::kProductKey);
             reg.SetExpandStringValue(L"InstallDir", platform::LocaleToWide(m_dir.string()));
         }
+        // The event log at its largest size limit (4 GiB): the tests read the one file, and a
+        // storm writes more than the default 20 MiB.
+        platform::RegKey key = 0;
+        bool created = false;
+        if (platform::CreateRegistryKey(
+                platform::kHkeyLocalMachine,
+                L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                platform::kKeyAllAccess, &key, &created) == 0) {
+            const std::uint32_t maxSize = 0xFFFFFFFFu;
+            platform::SetRegistryValue(key, L"MaxSize", platform::kRegDword,
+                                       reinterpret_cast<const std::uint8_t*>(&maxSize),
+                                       sizeof maxSize);
+            platform::CloseRegistryKey(key);
+        }
     }
 
     fs::path SysRoot() const { return m_sysRoot.path(); }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 
 #include "platform/ComputerName.h"
 #include "platform/EventLog.h"
+#include "platform/Registry.h"
 #include "platform/Text.h"
 #include "tests/support/TempSysRoot.h"
 #include "tools/EventLogTail.h"
@@ -191,10 +193,13 @@ TEST(EventLogViewTest, ParsesIsoTimes) {
     ::tzset();
 }
 
+// 2026-12-08T12:00:00Z: the "now" of the parses below.
+constexpr std::int64_t kNow = 1796731200;
+
 std::optional<tools::ViewerOptions> Parse(std::vector<std::string_view> args,
                                           std::string* error = nullptr) {
     std::string message;
-    std::optional<tools::ViewerOptions> options = tools::ParseViewerOptions(args, message);
+    std::optional<tools::ViewerOptions> options = tools::ParseViewerOptions(args, message, kNow);
     if (error != nullptr) {
         *error = message;
     }
@@ -202,29 +207,109 @@ std::optional<tools::ViewerOptions> Parse(std::vector<std::string_view> args,
 }
 
 TEST(EventLogViewTest, ParsesTheCommandLine) {
-    std::optional<tools::ViewerOptions> options =
-        Parse({"--source", "VORMASNMPManagerService", "--id=2000", "--since",
-               "2026-12-08T00:00:00Z", "--follow", "--json", "--file", "/tmp/x.jsonl"});
+    std::optional<tools::ViewerOptions> options = Parse({"--source",
+                                                         "VORMASNMPManagerService",
+                                                         "--id=2000",
+                                                         "--since",
+                                                         "2026-12-08T00:00:00Z",
+                                                         "--follow",
+                                                         "--json",
+                                                         "--file",
+                                                         "/tmp/x.jsonl",
+                                                         "-s",
+                                                         "Other",
+                                                         "--id",
+                                                         "6107",
+                                                         "-l",
+                                                         "error",
+                                                         "--level=Warning",
+                                                         "-g",
+                                                         "linkDown",
+                                                         "-n",
+                                                         "5",
+                                                         "--until",
+                                                         "now",
+                                                         "-a"});
     ASSERT_TRUE(options.has_value());
-    EXPECT_EQ(options->source, "VORMASNMPManagerService");
-    EXPECT_EQ(options->eventId, 2000);
+    EXPECT_EQ(options->sources, (std::vector<std::string>{"VORMASNMPManagerService", "Other"}));
+    EXPECT_EQ(options->eventIds, (std::vector<std::uint16_t>{2000, 6107}));
+    EXPECT_EQ(options->eventTypes, (std::vector<std::uint16_t>{1, 2}));
     EXPECT_EQ(options->since, 1796688000);
+    EXPECT_EQ(options->until, kNow);
+    EXPECT_EQ(options->grep, "linkDown");
+    EXPECT_EQ(options->count, 5u);
     EXPECT_TRUE(options->follow);
-    EXPECT_TRUE(options->json);
+    EXPECT_TRUE(options->all);
+    EXPECT_EQ(options->format, tools::OutputFormat::kJson);
     EXPECT_EQ(options->file, "/tmp/x.jsonl");
     EXPECT_FALSE(options->help);
+    EXPECT_FALSE(options->reverse);
 
     options = Parse({});
     ASSERT_TRUE(options.has_value());
-    EXPECT_FALSE(options->source || options->eventId || options->since || options->file ||
-                 options->follow || options->json);
-    EXPECT_TRUE(Parse({"--help"})->help);
-    EXPECT_TRUE(Parse({"-f"})->follow);
+    EXPECT_TRUE(options->sources.empty() && options->eventIds.empty() &&
+                options->eventTypes.empty());
+    EXPECT_FALSE(options->since || options->until || options->file || options->grep ||
+                 options->count || options->follow || options->all || options->reverse);
+    EXPECT_EQ(options->format, tools::OutputFormat::kText);
+
+    // Options one at a time: (arguments, what must hold).
+    struct Case {
+        std::vector<std::string_view> args;
+        std::function<bool(const tools::ViewerOptions&)> holds;
+    };
+    const std::vector<Case> cases{
+        {{"--help"}, [](const auto& o) { return o.help; }},
+        {{"-h"}, [](const auto& o) { return o.help; }},
+        {{"-f"}, [](const auto& o) { return o.follow; }},
+        {{"-r"}, [](const auto& o) { return o.reverse; }},
+        {{"--reverse", "--count=3"}, [](const auto& o) { return o.reverse && o.count == 3u; }},
+        {{"-n0"}, [](const auto& o) { return o.count == 0u; }},
+        {{"-o", "short"}, [](const auto& o) { return o.format == tools::OutputFormat::kShort; }},
+        {{"--output=text"}, [](const auto& o) { return o.format == tools::OutputFormat::kText; }},
+        {{"-o", "json"}, [](const auto& o) { return o.format == tools::OutputFormat::kJson; }},
+        {{"--level", "information"}, [](const auto& o) { return o.eventTypes.at(0) == 4; }},
+        {{"--since", "-1h"}, [](const auto& o) { return o.since == kNow - 3600; }},
+        {{"--since=-1h"}, [](const auto& o) { return o.since == kNow - 3600; }},
+        {{"--since", "10 min ago"}, [](const auto& o) { return o.since == kNow - 600; }},
+        {{"--until", "+2d"}, [](const auto& o) { return o.until == kNow + 2 * 86400; }},
+        {{"--source=a", "--source", "b"},
+         [](const auto& o) {
+             return o.sources == std::vector<std::string>{"a", "b"};
+         }},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        std::optional<tools::ViewerOptions> parsed = Parse(c.args, &error);
+        ASSERT_TRUE(parsed.has_value()) << c.args[0] << ": " << error;
+        EXPECT_TRUE(c.holds(*parsed)) << c.args[0];
+    }
 
     const std::vector<std::vector<std::string_view>> wrong = {
-        {"--id"},        {"--id", "x"},        {"--id", "65536"}, {"--id", "-1"}, {"--id", ""},
-        {"--id", "12a"}, {"--since", "today"}, {"--source"},      {"--file"},     {"--file="},
-        {"--json=yes"},  {"--verbose"},        {"Application"},   {"-x"},
+        {"--id"},
+        {"--id", "x"},
+        {"--id", "65536"},
+        {"--id", "-1"},
+        {"--id", ""},
+        {"--id", "12a"},
+        {"--since", "soon"},
+        {"--since", "-1 parsec"},
+        {"--until", "x"},
+        {"--source"},
+        {"--file"},
+        {"--file="},
+        {"--json=yes"},
+        {"--verbose"},
+        {"Application"},
+        {"-x"},
+        {"-n", "-1"},
+        {"-n", "x"},
+        {"--count"},
+        {"--level", "critical"},
+        {"-o", "xml"},
+        {"-g", ""},
+        {"--follow", "--reverse"},
+        {"-f", "extra"},
     };
     for (const auto& args : wrong) {
         std::string error;
@@ -233,56 +318,158 @@ TEST(EventLogViewTest, ParsesTheCommandLine) {
     }
 }
 
-TEST(EventLogViewTest, FiltersBySourceIdAndTime) {
-    EventRecord record = *ParseEventLine(kLine2000);
-    tools::ViewerOptions options;
-    EXPECT_TRUE(tools::MatchesOptions(record, options));
-    options.source = "vormasnmpmanagerservice";
-    EXPECT_TRUE(tools::MatchesOptions(record, options));
-    options.eventId = 2000;
-    EXPECT_TRUE(tools::MatchesOptions(record, options));
-    options.since = record.time;
-    EXPECT_TRUE(tools::MatchesOptions(record, options));
-    options.since = record.time + 1;
-    EXPECT_FALSE(tools::MatchesOptions(record, options));
-    options.since.reset();
-    options.eventId = 2001;
-    EXPECT_FALSE(tools::MatchesOptions(record, options));
-    options.eventId.reset();
-    options.source = "VORMASNMPManagerServic";
-    EXPECT_FALSE(tools::MatchesOptions(record, options));
+TEST(EventLogViewTest, ParsesRelativeTimes) {
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    // kNow is 2026-12-08T21:00:00+09:00: local midnight is 2026-12-08T00:00:00+09:00.
+    const std::int64_t midnight = 1796655600;
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> seconds;
+    } cases[] = {
+        {"now", kNow},
+        {"today", midnight},
+        {"Today", midnight},
+        {"yesterday", midnight - 86400},
+        {"tomorrow", midnight + 86400},
+        {"-1h", kNow - 3600},
+        {"-90s", kNow - 90},
+        {"-30min", kNow - 1800},
+        {"-30m", kNow - 1800},
+        {"-2d", kNow - 2 * 86400},
+        {"-1w", kNow - 604800},
+        {"+10 seconds", kNow + 10},
+        {"-3 hours", kNow - 3 * 3600},
+        {"10 min ago", kNow - 600},
+        {"1 hour ago", kNow - 3600},
+        {"2hours ago", kNow - 7200},
+        {"5 days ago", kNow - 5 * 86400},
+        {"2026-12-08T11:12:01+09:00", 1796695921},
+        {"2026-12-08", midnight},
+        {"-1", std::nullopt},
+        {"-h", std::nullopt},
+        {"10 parsecs ago", std::nullopt},
+        {"ago", std::nullopt},
+        {" ago", std::nullopt},
+        {"-1h ago", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tools::ParseTimeArgument(c.text, kNow), c.seconds) << c.text;
+    }
+    ::unsetenv("TZ");
+    ::tzset();
+}
+
+TEST(EventLogViewTest, FiltersEvents) {
+    const EventRecord r2000 = *ParseEventLine(kLine2000);   // information, 2026-12-08T02:12:01Z
+    const EventRecord r6107 = *ParseEventLine(kLine6107);   // error
+    const EventRecord other = *ParseEventLine(kLineOther);  // warning, source Other
+    struct Case {
+        const char* name;
+        std::function<void(tools::ViewerOptions&)> set;
+        bool r2000, r6107, other;
+    };
+    const std::vector<Case> cases{
+        {"none", [](auto&) {}, true, true, true},
+        {"source", [](auto& o) { o.sources = {"vormasnmpmanagerservice"}; }, true, true, false},
+        {"two sources",
+         [](auto& o) {
+             o.sources = {"x", "other"};
+         },
+         false, false, true},
+        {"prefix of a source", [](auto& o) { o.sources = {"VORMASNMPManagerServic"}; }, false,
+         false, false},
+        {"id", [](auto& o) { o.eventIds = {2000}; }, true, false, false},
+        {"two ids",
+         [](auto& o) {
+             o.eventIds = {6107, 1};
+         },
+         false, true, true},
+        {"level", [](auto& o) { o.eventTypes = {1}; }, false, true, false},
+        {"two levels",
+         [](auto& o) {
+             o.eventTypes = {2, 4};
+         },
+         true, false, true},
+        {"since, inclusive", [&](auto& o) { o.since = r2000.time; }, true, true, true},
+        {"since, after", [&](auto& o) { o.since = r2000.time + 1; }, false, true, true},
+        {"until, inclusive", [&](auto& o) { o.until = r6107.time; }, true, true, false},
+        {"until, before", [&](auto& o) { o.until = r2000.time - 1; }, false, false, false},
+        {"grep in message", [](auto& o) { o.grep = "public"; }, true, false, false},
+        {"grep Japanese", [](auto& o) { o.grep = "読込み"; }, false, true, false},
+        {"grep source", [](auto& o) { o.grep = "Other"; }, false, false, true},
+        {"grep counts case", [](auto& o) { o.grep = "PUBLIC"; }, false, false, false},
+        {"all together",
+         [&](auto& o) {
+             o.sources = {"VORMASNMPManagerService"};
+             o.eventIds = {6107};
+             o.eventTypes = {1};
+             o.grep = "x";
+         },
+         false, true, false},
+    };
+    for (const Case& c : cases) {
+        tools::ViewerOptions options;
+        c.set(options);
+        EXPECT_EQ(tools::MatchesOptions(r2000, options), c.r2000) << c.name;
+        EXPECT_EQ(tools::MatchesOptions(r6107, options), c.r6107) << c.name;
+        EXPECT_EQ(tools::MatchesOptions(other, options), c.other) << c.name;
+    }
+}
+
+TEST(EventLogViewTest, ShortFormatIsOneLine) {
+    EXPECT_EQ(tools::FormatEventShort(*ParseEventLine(kLine2000)),
+              "2026-12-08T11:12:01+09:00 Information VORMASNMPManagerService 2000: "
+              "192.0.2.1 : public V2c line\n");
+    EXPECT_EQ(tools::FormatEventShort(*ParseEventLine(kLine6107)),
+              "2026-12-08T11:12:05+09:00 Error VORMASNMPManagerService 6107: "
+              "設定ファイルの読込みでエラーが発生しました。 x\n");
+    EXPECT_EQ(tools::FormatEventShort(*ParseEventLine(kLineOther)),
+              "2026-12-09T00:00:00+00:00 Warning Other 1: \n");
+}
+
+// The lines a tail hands out, in order.
+std::vector<tools::CEventLogTail::Line> ReadTail(tools::CEventLogTail& tail,
+                                                 bool* opened = nullptr) {
+    std::vector<tools::CEventLogTail::Line> lines;
+    bool ok = tail.ReadNewLines([&](tools::CEventLogTail::Line&& line) { lines.push_back(line); });
+    if (opened != nullptr) {
+        *opened = ok;
+    }
+    return lines;
 }
 
 TEST(EventLogViewTest, TailReturnsOnlyCompleteLinesOnce) {
     test::TempSysRoot root;
     std::filesystem::path path = root.path() / "log.jsonl";
     tools::CEventLogTail tail(path);
-    std::vector<tools::CEventLogTail::Line> lines;
-    EXPECT_FALSE(tail.ReadNewLines(lines));
+    bool opened = true;
+    EXPECT_TRUE(ReadTail(tail, &opened).empty());
+    EXPECT_FALSE(opened);
 
     std::ofstream out(path, std::ios::binary);
     out << "one\ntw" << std::flush;
-    ASSERT_TRUE(tail.ReadNewLines(lines));
+    std::vector<tools::CEventLogTail::Line> lines = ReadTail(tail, &opened);
+    ASSERT_TRUE(opened);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "one");
     EXPECT_EQ(lines[0].number, 1u);
 
     out << "o\r\nthree\n" << std::flush;
-    lines.clear();
-    ASSERT_TRUE(tail.ReadNewLines(lines));
+    lines = ReadTail(tail);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].text, "two");
     EXPECT_EQ(lines[1].text, "three");
     EXPECT_EQ(lines[1].number, 3u);
-    lines.clear();
-    ASSERT_TRUE(tail.ReadNewLines(lines));
-    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(ReadTail(tail).empty());
     EXPECT_FALSE(tail.TakeUnfinishedLine().has_value());
 
     // A log that was cut is read again from its beginning.
     out.close();
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << "new\nlast";
-    ASSERT_TRUE(tail.ReadNewLines(lines));
+    std::filesystem::resize_file(path, 0);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "new\nlast";
+    lines = ReadTail(tail);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "new");
     EXPECT_EQ(lines[0].number, 1u);
@@ -290,6 +477,135 @@ TEST(EventLogViewTest, TailReturnsOnlyCompleteLinesOnce) {
     ASSERT_TRUE(last.has_value());
     EXPECT_EQ(last->text, "last");
     EXPECT_EQ(last->number, 2u);
+}
+
+TEST(EventLogViewTest, TailFollowsTheFileAcrossAMoveWithoutSkippingOrRepeating) {
+    // (what happens between two reads, the lines the second read must give)
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path&, const std::filesystem::path&)> between;
+        std::vector<std::string> expected;
+    };
+    auto root_of = [](const std::filesystem::path& p) { return p.parent_path(); };
+    auto append = [](const std::filesystem::path& p, const std::string& text) {
+        std::ofstream(p, std::ios::binary | std::ios::app) << text;
+    };
+    const std::vector<Case> cases{
+        // The new file grows past the old offset before the next read: its first lines must
+        // not be lost (nor the old file's last ones).
+        {"new file longer than the old",
+         [&](const auto& log, const auto& moved) {
+             append(log, "a3\n");
+             std::filesystem::rename(log, moved);
+             append(log, "b1-long-line-past-the-old-offset\nb2\nb3\n");
+         },
+         {"a3", "b1-long-line-past-the-old-offset", "b2", "b3"}},
+        {"new file shorter than the old",
+         [&](const auto& log, const auto& moved) {
+             std::filesystem::rename(log, moved);
+             append(log, "b\n");
+         },
+         {"b"}},
+        {"old file's last line without a line end",
+         [&](const auto& log, const auto& moved) {
+             append(log, "a3");
+             std::filesystem::rename(log, moved);
+             append(log, "b1\n");
+         },
+         {"a3", "b1"}},
+        {"moved and not yet followed by a new file",
+         [&](const auto& log, const auto& moved) {
+             append(log, "a3\n");
+             std::filesystem::rename(log, moved);
+             append(moved, "a4\n");  // a write that began before the move
+         },
+         {"a3", "a4"}},
+        {"deleted and made again",
+         [&](const auto& log, const auto&) {
+             std::filesystem::remove(log);
+             append(log, "b1\nb2\nb3\nb4\n");
+         },
+         {"b1", "b2", "b3", "b4"}},
+        {"moved twice between two reads",
+         [&](const auto& log, const auto& moved) {
+             append(log, "a3\n");
+             std::filesystem::rename(log, moved);
+             append(log, "b1\n");
+             std::filesystem::rename(log, root_of(moved) / "Application-2.jsonl");
+             append(log, "c1\n");
+         },
+         // The archives are read in the order of their names.
+         {"a3", "b1", "c1"}},
+        {"moved elsewhere twice between two reads",
+         [&](const auto& log, const auto& moved) {
+             append(log, "a3\n");
+             std::filesystem::rename(log, moved);
+             append(log, "b1\n");
+             std::filesystem::rename(log, moved.string() + ".elsewhere");
+             append(log, "c1\n");
+         },
+         // The middle file went where the tail does not look: what was in it is not seen.
+         {"a3", "c1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempSysRoot root;
+        std::filesystem::path log = root.path() / "Application.jsonl";
+        std::filesystem::path moved = root.path() / "Application-1.jsonl";
+        append(log, "a1\na2\n");
+        tools::CEventLogTail tail(log);
+        std::vector<tools::CEventLogTail::Line> lines = ReadTail(tail);
+        ASSERT_EQ(lines.size(), 2u);
+        c.between(log, moved);
+        std::vector<std::string> texts;
+        for (auto& line : ReadTail(tail)) {
+            texts.push_back(line.text);
+        }
+        EXPECT_EQ(texts, c.expected);
+        // Later lines of the file at the path come once.
+        append(log, "z\n");
+        texts.clear();
+        for (auto& line : ReadTail(tail)) {
+            texts.push_back(line.text);
+        }
+        EXPECT_EQ(texts, std::vector<std::string>{"z"});
+    }
+}
+
+TEST(EventLogViewTest, ReadsLinesBackward) {
+    test::TempSysRoot root;
+    std::filesystem::path path = root.path() / "log";
+    std::string longLine(200000, 'x');  // longer than a block
+    const struct {
+        std::string content;
+        std::vector<std::string> lines;  // newest first
+    } cases[] = {
+        {"", {}},
+        {"a\n", {"a"}},
+        {"a", {"a"}},
+        {"a\nb\n", {"b", "a"}},
+        {"a\r\nb", {"b", "a"}},
+        {"a\n\nb\n", {"b", "", "a"}},
+        {longLine + "\nb\n" + longLine + "y\n", {longLine + "y", "b", longLine}},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.content;
+        std::vector<std::string> lines;
+        ASSERT_TRUE(tools::ReadLinesBackward(path, [&](std::string_view line) {
+            lines.emplace_back(line);
+            return true;
+        }));
+        EXPECT_EQ(lines, c.lines) << c.content.substr(0, 20);
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "a\nb\nc\n";
+    std::vector<std::string> lines;
+    tools::ReadLinesBackward(path, [&](std::string_view line) {
+        lines.emplace_back(line);
+        return lines.size() < 2;
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{"c", "b"}));
+    EXPECT_FALSE(
+        tools::ReadLinesBackward(root.path() / "missing", [](std::string_view) { return true; }));
 }
 
 struct RunResult {
@@ -394,6 +710,138 @@ TEST(EventLogViewTest, FollowPrintsNewEventsUntilTerminated) {
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(ReadFile(out), std::string(kLine2000) + "\n" + kLine6107 + "\n");
+}
+
+}  // namespace
+
+namespace {
+
+std::string Numbered(int n) {
+    return R"({"TimeGenerated":"2026-12-08T11:12:)" + std::string(n < 10 ? "0" : "") +
+           std::to_string(n) +
+           R"(+09:00","SourceName":"S","EventID":2000,"EventIdentifier":2000,"EventType":4,)"
+           R"("Category":0,"Strings":["event )" +
+           std::to_string(n) + R"("],"Message":"event )" + std::to_string(n) + R"(\r\n"})";
+}
+
+TEST(EventLogViewTest, ViewerReadsArchivesCountsAndReverses) {
+    test::TempSysRoot root;
+    std::filesystem::path log = root.path() / "Application.jsonl";
+    // Events 0-3 in the older archive, 4-6 in the newer, 7-9 in the log.
+    const std::vector<std::pair<std::filesystem::path, std::pair<int, int>>> files{
+        {root.path() / "Application-20261208T021201.000001Z.jsonl", {0, 4}},
+        {root.path() / "Application-20261208T021205.000001Z.jsonl", {4, 7}},
+        {log, {7, 10}},
+    };
+    for (const auto& [path, range] : files) {
+        std::ofstream out(path, std::ios::binary);
+        for (int n = range.first; n < range.second; ++n) {
+            out << Numbered(n) << "\n";
+        }
+    }
+    // The older archive was last written at the start of the year, the newer one now.
+    std::filesystem::last_write_time(
+        files[0].first,
+        std::chrono::file_clock::from_sys(std::chrono::sys_seconds{
+            std::chrono::sys_days{std::chrono::year{2026} / std::chrono::January / 1}}));
+
+    auto events = [](std::initializer_list<int> numbers) {
+        std::string out;
+        for (int n : numbers) {
+            out += Numbered(n) + "\n";
+        }
+        return out;
+    };
+    const std::string file = " --file " + log.string();
+    const struct {
+        std::string args;
+        std::string out;
+    } cases[] = {
+        {"--json", events({7, 8, 9})},
+        {"--json --all", events({0, 1, 2, 3, 4, 5, 6, 7, 8, 9})},
+        {"--json -a -n 5", events({5, 6, 7, 8, 9})},
+        {"--json -n 2", events({8, 9})},
+        {"--json -n 0", ""},
+        {"--json --reverse", events({9, 8, 7})},
+        {"--json --reverse --all -n 4", events({9, 8, 7, 6})},
+        {"--json -r -a", events({9, 8, 7, 6, 5, 4, 3, 2, 1, 0})},
+        // --since reaches back into the newer archive only.
+        {"--json --since 2026-12-08T02:12:00Z", events({4, 5, 6, 7, 8, 9})},
+        {"--json --all --since 2026-12-08T02:12:03Z --until 2026-12-08T02:12:06Z",
+         events({3, 4, 5, 6})},
+        {"--json -a -g 'event 5'", events({5})},
+        {"-o short -n 1", "2026-12-08T11:12:09+09:00 Information S 2000: event 9\n"},
+    };
+    for (const auto& c : cases) {
+        RunResult result = RunViewer(root, c.args + file);
+        EXPECT_EQ(result.exitCode, 0) << c.args << ": " << result.err;
+        EXPECT_EQ(result.out, c.out) << c.args;
+    }
+}
+
+TEST(EventLogViewTest, FollowSeesEveryEventOnceAcrossMovesOfTheLog) {
+    test::TempSysRoot root;
+    {  // logs of 64 kB, every archive kept
+        platform::RegKey key = 0;
+        bool created = false;
+        ASSERT_EQ(platform::CreateRegistryKey(
+                      platform::kHkeyLocalMachine,
+                      L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                      platform::kKeyAllAccess, &key, &created),
+                  0u);
+        const std::uint32_t maxSize = 65536;
+        const std::uint32_t retention = 0xFFFFFFFFu;
+        platform::SetRegistryValue(key, L"MaxSize", platform::kRegDword,
+                                   reinterpret_cast<const std::uint8_t*>(&maxSize), 4);
+        platform::SetRegistryValue(key, L"Retention", platform::kRegDword,
+                                   reinterpret_cast<const std::uint8_t*>(&retention), 4);
+        platform::CloseRegistryKey(key);
+    }
+    platform::EventLogSource source = platform::EventLogSource::Register(L"S");
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 2000, {L"before"}));
+    std::filesystem::path out = root.path() / "follow.out";
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (std::freopen(out.c_str(), "w", stdout) == nullptr) {
+            ::_exit(126);
+        }
+        ::execl(VORMA_EVENTLOG_VIEWER, VORMA_EVENTLOG_VIEWER, "-o", "short", "--follow",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    constexpr int kCount = 3000;  // about 600 kB: some 9 moves, many while the viewer sleeps
+    const std::wstring padding(100, L'p');
+    for (int n = 0; n < kCount; ++n) {
+        ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 2000,
+                                  {L"event " + std::to_wstring(n) + L" " + padding}));
+        if (n % 500 == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    }
+    const std::string lastLine = "event " + std::to_string(kCount - 1) + " ";
+    for (int i = 0; i < 600 && ReadFile(out).find(lastLine) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_GE(tools::ArchivedLogFiles(platform::ApplicationLogFile()).size(), 5u);
+
+    std::istringstream lines(ReadFile(out));
+    std::string line;
+    std::vector<std::string> seen;
+    while (std::getline(lines, line)) {
+        std::size_t at = line.find(": ");
+        ASSERT_NE(at, std::string::npos) << line;
+        seen.push_back(line.substr(at + 2, line.find(' ', line.find("event ") + 6) - at - 2));
+    }
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(kCount + 1));
+    EXPECT_EQ(seen[0], "before");
+    for (int n = 0; n < kCount; ++n) {
+        ASSERT_EQ(seen[static_cast<std::size_t>(n) + 1], "event " + std::to_string(n));
+    }
 }
 
 }  // namespace

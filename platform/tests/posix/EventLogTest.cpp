@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/Text.h"
 #include "tests/support/TempSysRoot.h"
 
@@ -271,6 +273,191 @@ TEST(EventLogTest, WritersInTwoProcessesNeverInterleave) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     ExpectAllEvents(2, kCount);
+}
+
+TEST(EventLogTest, LineIsExactlyWhatAJsonWriterMakesOfTheEvent) {
+    test::TempSysRoot root;
+    std::wstring controls;
+    for (wchar_t c = 1; c < 0x20; ++c) {
+        controls.push_back(c);
+    }
+    const std::vector<std::wstring> cases{
+        L"",
+        L"plain",
+        controls,
+        L"quote \" backslash \\ slash / del \x7F",
+        L"設定ファイル\r\n行",
+        L"emoji \U0001F600 end",
+        L"\\u0041 not an escape",
+        std::wstring(1, static_cast<wchar_t>(0xD800)) + L" lone surrogate"};
+    EventLogSource source = EventLogSource::Register(L"Source \"quoted\"\t");
+    for (const std::wstring& text : cases) {
+        ASSERT_TRUE(source.Report(platform::kEventTypeWarning, 0, 0xC00017DBu, {text, L"x"}));
+    }
+    std::vector<std::string> lines = ReadLines(platform::ApplicationLogFile());
+    ASSERT_EQ(lines.size(), cases.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        Json event = Json::parse(lines[i], nullptr, false);
+        ASSERT_FALSE(event.is_discarded()) << lines[i];
+        EXPECT_EQ(event.dump(-1, ' ', false, Json::error_handler_t::replace), lines[i]);
+        EXPECT_EQ(event["Strings"][0], Utf8(cases[i]));
+        EXPECT_EQ(event["SourceName"], "Source \"quoted\"\t");
+    }
+}
+
+TEST(EventLogTest, FileMovedOrDeletedByAnotherProgramIsFollowedByAFreshOne) {
+    test::TempSysRoot root;
+    const std::filesystem::path log = platform::ApplicationLogFile();
+    EventLogSource source = EventLogSource::Register(L"S");
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0xC00017DBu, {L"first"}));
+    std::filesystem::rename(log, root.path() / "moved.jsonl");
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0xC00017DBu, {L"second"}));
+    std::filesystem::remove(log);
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0xC00017DBu, {L"third"}));
+    std::filesystem::remove_all(log.parent_path());
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0xC00017DBu, {L"fourth"}));
+
+    std::vector<std::string> moved = ReadLines(root.path() / "moved.jsonl");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_NE(moved[0].find("first"), std::string::npos);
+    std::vector<Json> events = ReadEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["Strings"][0], "fourth");
+}
+
+// Sets DWORD values of the Application log's registry key.
+void SetLogValues(const std::vector<std::pair<const wchar_t*, std::uint32_t>>& values) {
+    platform::RegKey key = 0;
+    bool created = false;
+    ASSERT_EQ(
+        platform::CreateRegistryKey(platform::kHkeyLocalMachine,
+                                    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                                    platform::kKeyAllAccess, &key, &created),
+        0u);
+    for (const auto& [name, value] : values) {
+        EXPECT_EQ(
+            platform::SetRegistryValue(key, name, platform::kRegDword,
+                                       reinterpret_cast<const std::uint8_t*>(&value), sizeof value),
+            0u);
+    }
+    platform::CloseRegistryKey(key);
+}
+
+// The archived files of the log, oldest first.
+std::vector<std::filesystem::path> ArchivedFiles() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(platform::ApplicationLogFile().parent_path())) {
+        std::string name = entry.path().filename().string();
+        if (std::regex_match(name, std::regex(R"(Application-\d{8}T\d{6}\.\d{6}Z\.jsonl)"))) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(EventLogTest, FullLogIsMovedAsideWithoutLosingOrSplittingAnEventOfTwoProcesses) {
+    test::TempSysRoot root;
+    constexpr std::uint32_t kMaxSize = 64 * 1024;
+    SetLogValues({{L"MaxSize", kMaxSize}, {L"MaxArchiveFiles", 1000}});
+    constexpr int kCount = 150;  // of about 6 kB each: some 28 moves
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 2; ++writer) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int failures = 0;
+            for (int n = 0; n < kCount; ++n) {
+                EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+                failures += source.Report(platform::kEventTypeError, 0, 0xC00017DB,
+                                          {ConcurrentText(writer, n)})
+                                ? 0
+                                : 1;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    std::vector<std::filesystem::path> files = ArchivedFiles();
+    EXPECT_GE(files.size(), 20u);
+    files.push_back(platform::ApplicationLogFile());
+    // Each writer's events, read through the files in order, come in the order written.
+    std::map<std::string, int> next;
+    int total = 0;
+    for (const std::filesystem::path& file : files) {
+        EXPECT_LE(std::filesystem::file_size(file), kMaxSize) << file;
+        for (const std::string& line : ReadLines(file)) {
+            Json event = Json::parse(line, nullptr, false);
+            ASSERT_FALSE(event.is_discarded()) << file << ": " << line.substr(0, 100);
+            std::string text = event["Strings"][0].get<std::string>();
+            std::string writer = text.substr(0, text.find(" event "));
+            int n = std::stoi(text.substr(text.find(" event ") + 7));
+            EXPECT_EQ(n, next[writer]) << writer << " in " << file;
+            EXPECT_EQ(text, Utf8(ConcurrentText(writer == "writer 0" ? 0 : 1, n)));
+            next[writer] = n + 1;
+            ++total;
+        }
+    }
+    EXPECT_EQ(total, 2 * kCount);
+    EXPECT_EQ(next["writer 0"], kCount);
+    EXPECT_EQ(next["writer 1"], kCount);
+}
+
+TEST(EventLogTest, ArchivesBeyondTheCountAreDeletedOldestFirstUnlessTheRetentionKeepsThem) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const wchar_t*, std::uint32_t>> values;
+        std::size_t archivesLeft;
+    };
+    // 60 events of about 6 kB in logs of 64 kB: 5 or 6 moves.
+    const std::vector<Case> cases{
+        {"default count", {{L"MaxSize", 65536}}, 5},  // fewer moves than the 10 kept
+        {"three kept", {{L"MaxSize", 65536}, {L"MaxArchiveFiles", 3}}, 3},
+        {"none kept", {{L"MaxSize", 65536}, {L"MaxArchiveFiles", 0}}, 0},
+        {"kept for an hour",
+         {{L"MaxSize", 65536}, {L"MaxArchiveFiles", 1}, {L"Retention", 3600}},
+         5},
+        {"never deleted",
+         {{L"MaxSize", 65536}, {L"MaxArchiveFiles", 1}, {L"Retention", 0xFFFFFFFFu}},
+         5},
+        {"below the smallest size", {{L"MaxSize", 1000}, {L"MaxArchiveFiles", 2}}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempSysRoot root;
+        SetLogValues(c.values);
+        constexpr int kCount = 60;
+        for (int n = 0; n < kCount; ++n) {
+            EventLogSource source = EventLogSource::Register(L"S");
+            ASSERT_TRUE(
+                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)}));
+        }
+        std::vector<std::filesystem::path> files = ArchivedFiles();
+        EXPECT_EQ(files.size(), c.archivesLeft);
+        // What is left is the newest events, without a gap, ending with the last one.
+        files.push_back(platform::ApplicationLogFile());
+        std::vector<std::string> texts;
+        for (const std::filesystem::path& file : files) {
+            for (const std::string& line : ReadLines(file)) {
+                texts.push_back(Json::parse(line)["Strings"][0].get<std::string>());
+            }
+        }
+        ASSERT_FALSE(texts.empty());
+        int first = kCount - static_cast<int>(texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(texts[i], Utf8(ConcurrentText(0, first + static_cast<int>(i))));
+        }
+        if (c.archivesLeft == 5) {
+            EXPECT_EQ(first, 0);
+        }
+    }
 }
 
 TEST(EventLogTest, ReportFailsWhenTheLogCannotBeWritten) {
