@@ -1,5 +1,5 @@
 // Who holds a local UDP port: for the operator's message when the manager cannot listen on it.
-// Linux: the sockets of /proc/net/udp and /proc/net/udp6 (this network namespace) bound to the
+// Linux: the sockets of /proc/self/net/udp and udp6 (this network namespace) bound to the
 // port on any address, matched by inode with the descriptors under /proc/<pid>/fd, as `ss -ulpn`
 // finds them. A process whose descriptors this one may not read (another user's, without
 // CAP_SYS_PTRACE) is not found. Windows: nothing is looked up; the service has no console.

@@ -66,8 +66,8 @@ bool HoldsAnyOf(const std::filesystem::path& fdFolder, const std::set<std::uint6
 
 std::vector<UdpPortHolder> FindUdpPortHolders(std::uint16_t port) {
     std::set<std::uint64_t> inodes;
-    CollectSocketInodes("/proc/net/udp", port, &inodes);
-    CollectSocketInodes("/proc/net/udp6", port, &inodes);
+    CollectSocketInodes("/proc/self/net/udp", port, &inodes);
+    CollectSocketInodes("/proc/self/net/udp6", port, &inodes);
     std::vector<UdpPortHolder> holders;
     if (inodes.empty()) {
         return holders;
