@@ -5,8 +5,10 @@
 #     first installation; no unit enabled; the links of the MIB folder and bin/snmpget resolve;
 #   - the manager of that root runs as the user vorma with CAP_NET_BIND_SERVICE as its only
 #     capability (setpriv), in a private network and mount namespace that shows the scratch
-#     root's /usr/sbin, /usr/share/vorma and /var/lib/vorma at their real places: it listens on
-#     UDP port 162 of both families, writes an SNMPv2c and an SNMPv3 trap, and stops with 1101;
+#     root's /usr/sbin, /usr/share/vorma and /var/lib/vorma at their real places, the latter
+#     read-only but for the unit's ReadWritePaths, and a /proc as the unit's ProcSubset=pid and
+#     ProtectProc=invisible make it: it listens on UDP port 162 of both families, writes an
+#     SNMPv2c and an SNMPv3 trap, and stops with 1101;
 #   - a reinstallation keeps the settings that the administrator changed, and a purge removes the
 #     state folder.
 #   bash package_test.sh BUILD_DIR WORK_DIR       (exit 77: skipped)
@@ -127,6 +129,8 @@ chown "0:$gid" "$install_dir/Common/snmp/Config/SnmpV3Setting.txt"
 chmod 0640 "$install_dir/Common/snmp/Config/SnmpV3Setting.txt"
 
 environment=$(sed -n 's/^Environment=//p' "$unit")
+writable=$(sed -n 's/^ReadWritePaths=//p' "$unit" | tr '\n' ' ')
+[ -n "$writable" ] || fail "the unit has no ReadWritePaths"
 # A sanitizer build's options (the suppression of Net-SNMP's known leak) go to the manager too.
 for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
     [ -n "${!name:-}" ] && environment+=" $name=${!name}"
@@ -138,6 +142,12 @@ ip link set lo up
 mount -t overlay overlay -o lowerdir=$root/usr:/usr /usr
 mount -t overlay overlay -o lowerdir=$root/var/lib:/var/lib /var/lib
 mount --bind $root/var/lib/vorma /var/lib/vorma
+# As the unit has it: the state folder read-only but for its ReadWritePaths (ProtectSystem=strict),
+# and a /proc that shows only processes (ProcSubset=pid), and only the manager's own to it
+# (ProtectProc=invisible).
+for path in $writable; do mount --bind "\$path" "\$path"; done
+mount -o remount,bind,ro /var/lib/vorma
+mount -t proc -o subset=pid,hidepid=invisible proc /proc
 umask 0027
 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 $environment \\
     setpriv --reuid=$uid --regid=$gid --clear-groups --no-new-privs \\
