@@ -135,7 +135,7 @@ if(VORMA_BUILD_TESTS)
     # The package built, installed into a scratch root and run there (root, dpkg, namespaces).
     add_test(NAME LinuxPackage.InstallsIntoAScratchRootAndRunsAsTheUnprivilegedUser
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linux/package_test.sh ${CMAKE_BINARY_DIR}
-                ${CMAKE_BINARY_DIR}/package-test)
+                ${CMAKE_BINARY_DIR}/package-test ${CMAKE_INSTALL_PREFIX})
     # The unit's own checks by systemd.
     add_test(NAME LinuxPackage.UnitPassesVerifyAndSecurityChecks
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linux/unit_test.sh

@@ -11,14 +11,19 @@
 #     SNMPv2c and an SNMPv3 trap, and stops with 1101;
 #   - a reinstallation keeps the settings that the administrator changed, and a purge removes the
 #     state folder.
-#   bash package_test.sh BUILD_DIR WORK_DIR       (exit 77: skipped)
+#   bash package_test.sh BUILD_DIR WORK_DIR PREFIX      (exit 77: skipped)
 set -uo pipefail
 
 build=$(realpath "$1")
 work=$2
+prefix=$3
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 failures=0
+
+# The Debian layout is the one of the prefix /usr (a tree configured afresh, or scripts/test.sh).
+[ "$prefix" = /usr ] ||
+    skip "the build tree installs below $prefix; the package test needs -DCMAKE_INSTALL_PREFIX=/usr"
 
 for tool in dpkg-deb dpkg cpack unshare setpriv snmptrap ss systemd-sysusers; do
     command -v "$tool" >/dev/null || skip "$tool is missing"
