@@ -1,6 +1,5 @@
 #include "platform/PortHolder.h"
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
