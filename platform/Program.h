@@ -17,4 +17,7 @@ int ExitStatus(unsigned long result);
 // Writes wide text to the console's standard output (POSIX: in the locale's encoding).
 void PrintToConsole(const std::wstring& text);
 
+// The same on the console's standard error, for diagnostics of a run (under systemd: the journal).
+void PrintErrorToConsole(const std::wstring& text);
+
 }  // namespace platform

@@ -18,7 +18,7 @@ seconds=${1:-30}
     exit 2
 }
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh fuzz
 
 build_dir=${BUILD_DIR:-build-fuzz}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

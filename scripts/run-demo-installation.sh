@@ -13,8 +13,13 @@ deps=${VORMA_DEPS_DIR:-/opt/vorma-deps}
 manager=$top/build/service/VormaSnmpManager
 viewer=$top/build/tools/vorma-eventlog
 
+# The demo's snmpd: its configuration (written by this script on every run) apart from what
+# snmpd writes itself (its persistent data, which it names snmpd.conf too, its log and pid).
+snmpd_conf=$demo/snmpd/etc
+snmpd_state=$demo/snmpd/var
+
 mkdir -p "$snmp"/{Config,Mibs,logs,Tmp} "$install/bin" "$install/Environment/Config" \
-    "$VORMA_SYSROOT/registry" "$demo/snmpd"
+    "$VORMA_SYSROOT/registry" "$snmpd_conf" "$snmpd_state"
 
 # The registry: where the product is installed.
 if [ ! -f "$VORMA_SYSROOT/registry/HKLM.reg" ]; then
@@ -35,10 +40,16 @@ ln -sf /usr/bin/snmpget "$install/bin/snmpget"
 
 # Settings files, each showing its feature. Existing files are kept, so they may be edited.
 write_default() { [ -f "$1" ] || cat >"$1"; }
+# Levels: the Get answers of the demo's snmpd (sysDescr.0, sysLocation.0) are information. A
+# level file of an earlier demo, which lacked that line, is brought up to date.
+if [ "$(cat "$snmp/Config/EventLevel.txt" 2>/dev/null)" = $'3,linkDown\n1,coldStart|warmStart\n0,linkUp' ]; then
+    rm "$snmp/Config/EventLevel.txt"
+fi
 write_default "$snmp/Config/EventLevel.txt" <<'TXT'
 3,linkDown
 1,coldStart|warmStart
 0,linkUp
+1,^127\.0\.0\.1:10161\t
 TXT
 write_default "$snmp/Config/FilterWhite.txt" <<'TXT'
 TXT
@@ -67,8 +78,8 @@ Addr002=(ALL)
 CommunityName002=(ALL)
 TXT
 
-# A local SNMP agent for the Get pass at start.
-write_default "$demo/snmpd/snmpd.conf" <<'TXT'
+# A local SNMP agent for the Get pass at start, configured afresh on every run.
+cat >"$snmpd_conf/snmpd.conf" <<'TXT'
 agentaddress udp:127.0.0.1:10161
 rocommunity public 127.0.0.1
 sysLocation Vorma demo rack
@@ -77,8 +88,9 @@ TXT
 
 pids=()
 manager_pid=
+viewer_pid=
 stop_manager() {
-    # The stop control: the manager drains what it has queued and reports 1101.
+    # The stop control: the manager writes out what it has queued and reports 1101.
     [ -n "$manager_pid" ] && kill -TERM "$manager_pid" 2>/dev/null || true
 }
 cleanup() {
@@ -88,20 +100,35 @@ cleanup() {
 trap stop_manager INT TERM
 trap cleanup EXIT
 
-SNMP_PERSISTENT_DIR="$demo/snmpd" snmpd -f -Lf "$demo/snmpd/snmpd.log" -C \
-    -c "$demo/snmpd/snmpd.conf" -p "$demo/snmpd/snmpd.pid" &
+SNMP_PERSISTENT_DIR="$snmpd_state" MIBS= snmpd -f -Lf "$demo/snmpd/snmpd.log" -C \
+    -c "$snmpd_conf/snmpd.conf" -p "$snmpd_state/snmpd.pid" &
 pids+=($!)
+# The Get pass runs as soon as the manager starts: the agent answers first.
+for _ in $(seq 1 50); do
+    snmpget -v 2c -c public -r 0 -t 0.2 -Lf /dev/null 127.0.0.1:10161 1.3.6.1.2.1.1.1.0 \
+        >/dev/null 2>&1 && break
+    sleep 0.1
+done
 
-"$viewer" --follow --since "$(date +%Y-%m-%dT%H:%M:%S%:z)" &
-pids+=($!)
+# The viewer runs in a session of its own, so that Ctrl-C, which stops the manager, does not end
+# it before the manager's last events (1101) are shown.
+setsid "$viewer" --follow --since "$(date +%Y-%m-%dT%H:%M:%S%:z)" &
+viewer_pid=$!
+pids+=($viewer_pid)
 
 cat <<MSG
 demo: the manager runs on the installation in $install
 demo: system state (registry, event log, service status) is in $VORMA_SYSROOT
+demo: the events are shown below as they arrive; to read the event log yourself:
+    VORMA_SYSROOT=$VORMA_SYSROOT $viewer
+demo: traps that the lists hold back (the black list holds authenticationFailure) go to the filter log
+    $snmp/logs/FilterLog_$(date +%Y%m%d).txt
 demo: send a test trap from another terminal:
     snmptrap -v 2c -c public 127.0.0.1 '' 1.3.6.1.6.3.1.1.5.3 1.3.6.1.2.1.2.2.1.1.1 i 1
 demo: or an SNMPv3 one:
     snmptrap -v 3 -e 0x8000000001020304 -u demouser -l authPriv -a SHA -A demopass123 -x AES -X demopass123 127.0.0.1 '' 1.3.6.1.6.3.1.1.5.1
+demo: or one that goes to the filter log:
+    snmptrap -v 2c -c public 127.0.0.1 '' 1.3.6.1.6.3.1.1.5.5
 demo: Ctrl-C stops everything.
 MSG
 
@@ -114,6 +141,7 @@ while kill -0 "$manager_pid" 2>/dev/null; do
     wait "$manager_pid"
     status=$?
 done
-sleep 0.5  # the last events reach the viewer
+# The viewer looks for new events four times a second: the last ones (1101) reach it first.
+sleep 1
 echo "demo: the manager exited with status $status"
 exit "$status"

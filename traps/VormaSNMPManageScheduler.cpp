@@ -8,6 +8,9 @@
 #include "getpoll/GetCycle.h"
 #include "platform/Memory.h"
 #include "platform/Path.h"
+#include "platform/PortHolder.h"
+#include "platform/Program.h"
+#include "platform/ServiceNotify.h"
 #include "platform/Socket.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
@@ -108,6 +111,7 @@ long CVormaSNMPManageScheduler::Run() {
         }
         if (started) {
             MainLoop();
+            platform::NotifyServiceStopping();
             StopSequence();
         }
     } catch (const std::exception&) {
@@ -152,6 +156,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     // The listeners open before the first receive round, so the two never overlap.
     std::thread listener([this] { m_snmpApi.OpenListeners(); });
     listener.join();
+    platform::NotifyServiceReady();
 
     // Start on a whole second of the clock, as the tick-based timers of the library expect.
     auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -217,6 +222,14 @@ bool CVormaSNMPManageScheduler::CheckTrapPorts() {
         std::wstring text = std::wstring(f.name) + L" Port Error( 0x" + code + L" ) : " +
                             platform::SystemErrorText(static_cast<std::uint32_t>(ec.value()));
         ReportToEventLog(MSG_TRAP_PORT_ERROR, kEventError, {text});
+    }
+    if (!any) {
+        // Whoever holds the port, where the system can tell: on the console of a foreground run,
+        // or in the journal of a unit (Windows looks nobody up).
+        const std::wstring holders = platform::DescribeUdpPortHolders(kTrapPort);
+        if (!holders.empty()) {
+            platform::PrintErrorToConsole(L"UDP port 162 is held by " + holders + L"\n");
+        }
     }
     return any;
 }

@@ -29,8 +29,10 @@ int ExitStatus(unsigned long result) {
     return static_cast<int>(result);
 }
 
-void PrintToConsole(const std::wstring& text) {
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+namespace {
+
+void PrintToStandardHandle(DWORD which, const std::wstring& text) {
+    HANDLE out = ::GetStdHandle(which);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -63,6 +65,16 @@ void PrintToConsole(const std::wstring& text) {
         p += written;
         left -= written;
     }
+}
+
+}  // namespace
+
+void PrintToConsole(const std::wstring& text) {
+    PrintToStandardHandle(STD_OUTPUT_HANDLE, text);
+}
+
+void PrintErrorToConsole(const std::wstring& text) {
+    PrintToStandardHandle(STD_ERROR_HANDLE, text);
 }
 
 }  // namespace platform

@@ -1,0 +1,9 @@
+#include "platform/ServiceNotify.h"
+
+namespace platform {
+
+void NotifyServiceReady() {}
+
+void NotifyServiceStopping() {}
+
+}  // namespace platform
