@@ -310,8 +310,14 @@ std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
         // A PDU as the receive path creates it: zero-filled, no transport data.
         std::unique_ptr<netsnmp_pdu, PduFreer> pdu(
             static_cast<netsnmp_pdu*>(std::calloc(1, sizeof(netsnmp_pdu))));
-        if (pdu == nullptr || snmp_parse(nullptr, &session, pdu.get(), packet.data(),
-                                         packet.size()) != SNMP_ERR_NOERROR) {
+        if (pdu == nullptr) {
+            return {};
+        }
+        // A message that fails authentication is handed to the callback all the same, with the
+        // failure recorded on the session, as a listening session's security model does.
+        if (snmp_parse(nullptr, &session, pdu.get(), packet.data(), packet.size()) !=
+                SNMP_ERR_NOERROR &&
+            session.s_snmp_errno != SNMPERR_USM_AUTHENTICATIONFAILURE) {
             return {};
         }
         // Responses go to the requests that wait for them, never to the session's callback.
@@ -370,14 +376,17 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
         return;
     }
-    // Net-SNMP hands over SNMPv3 messages that failed authentication too, flagged on the
-    // session: whatever they carry is unproven, so they are neither answered nor queued.
-    if (session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE) {
-        return;
-    }
+    // Net-SNMP hands over SNMPv3 messages that failed authentication too, with the session's
+    // last error set to the authentication failure while the callback runs: the text carries the
+    // mark, so the operator learns of an agent that sends with a wrong key. What such a message
+    // carries is unproven, so an inform of it is not answered.
+    const bool unauthenticated =
+        session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE;
     // Acknowledge an inform before rendering, which may rewrite value bytes: the response
-    // carries the request's variable bindings unchanged.
-    if (pdu->command == SNMP_MSG_INFORM && session != nullptr) {
+    // carries the request's variable bindings unchanged. A notification whose header cannot be
+    // read back is refused, and so not acknowledged either.
+    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated &&
+        CTrapRenderer::HasReadableHeader(pdu)) {
         netsnmp_pdu* response = snmp_clone_pdu(pdu);
         if (response != nullptr) {
             response->command = SNMP_MSG_RESPONSE;
@@ -389,6 +398,11 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
         }
     }
     std::string text = CTrapRenderer::Render(operation, session, pdu);
+    // The mark belongs to this notification alone: the recorded failure must not stay on the
+    // session and mark the next, authenticated one.
+    if (unauthenticated) {
+        session->s_snmp_errno = 0;
+    }
     if (text.empty()) {
         return;
     }

@@ -258,7 +258,8 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
                                  {a, L"frank", L"MD5", L"frankauth1", L"", L""},
                                  {b, L"dave", L"SHA", L"daveauth12", L"AES", L"davepriv12"},
                                  {local, L"carol", L"SHA", L"carolauth1", L"AES", L"carolpriv1"},
-                                 {local, L"erin", L"MD5", L"erinauth12", L"DES", L"erinpriv12"}});
+                                 {local, L"erin", L"MD5", L"erinauth12", L"DES", L"erinpriv12"},
+                                 {local, L"gina", L"MD5", L"ginaauth12", L"", L""}});
         engine.Api().OpenListeners();
         CPeers peers(installation);
         auto v3 = [](const std::vector<std::string>& security) {
@@ -340,31 +341,50 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
                                    .dump()});
         texts.push_back(engine.Receive({pyInform}, 1));
         out["pysnmpInform"] = pyInform->Output();
-        // Wrong pass phrases, an unknown user and a removed user: nothing of them is queued.
-        // Each rejected message is followed by alice's trap, which arrives after it.
-        const std::vector<std::vector<std::string>> rejected{
-            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "wrongpass1"},
-            {"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "wrongpass1", "-x",
-             "DES", "-X", "bobpriv123"},
-            {"-e", engineA, "-u", "mallory", "-l", "noAuthNoPriv"},
-            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "frankauth1"},
+        // Wrong pass phrases, an unknown user and a removed user. Of an authNoPriv message with
+        // a wrong key Net-SNMP still gives the PDU: it is queued with the mark. An authPriv one
+        // stays enciphered and gives nothing. Each case is followed by a trap that arrives after
+        // it and authenticates, which must not carry the mark.
+        struct Rejected {
+            std::vector<std::string> security;
+            std::vector<std::string> next;
+        };
+        const std::vector<std::string> frankRight{
+            "-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "frankauth1"};
+        const std::vector<Rejected> rejected{
+            {{"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "wrongpass1"},
+             frankRight},
+            {{"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "wrongpass1", "-x",
+              "DES", "-X", "bobpriv123"},
+             alice},
+            {{"-e", engineA, "-u", "mallory", "-l", "noAuthNoPriv"}, alice},
+            {frankRight, alice},
         };
         for (std::size_t i = 0; i < rejected.size(); ++i) {
             if (i == 3) {
                 engine.Api().DeleteUsmUser(a, L"frank");
             }
-            CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i]));
-            CPeer* marker = nullptr;
+            CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i].security));
             while (!bad->Finished()) {
                 engine.Api().ReceiveRound();
             }
-            marker = peers.NetSnmp("snmptrap", v3(alice));
-            out["rejected"].push_back(engine.Receive({marker}, 1));
+            CPeer* next = peers.NetSnmp("snmptrap", v3(rejected[i].next));
+            out["rejected"].push_back(engine.Receive({next}, i == 0 ? 2 : 1));
         }
+        // An inform with a wrong key is queued with the mark and not answered: the sender sees
+        // Net-SNMP's report of the wrong digest, never a response.
+        CPeer* wrongInform = peers.PySnmp(
+            "pysnmp_send.py",
+            {json{{"version", "3"},
+                  {"user", {{"name", "gina"}, {"auth", "MD5"}, {"authKey", "wrongpass1"}}},
+                  {"notifications", {{{"kind", "inform"}, {"varbinds", tick}}}}}
+                 .dump()});
+        out["wrongInform"] = engine.Receive({wrongInform}, 1);
+        out["wrongInformOutput"] = wrongInform->Output();
         out["peers"] = PeerReport(peers);
         return out;
     });
-    EXPECT_EQ(result["usersCreated"], json::array({true, true, true, true, true, true}));
+    EXPECT_EQ(result["usersCreated"], json::array({true, true, true, true, true, true, true}));
     const std::vector<std::string> names{"alice", "bob", "dave", "dave", "carol", "erin"};
     ASSERT_EQ(result["texts"].size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -374,11 +394,22 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
     }
     EXPECT_EQ(result["snmpinformExit"], 0);
     EXPECT_EQ(result["pysnmpInform"], "{\"error\": null, \"errorStatus\": 0}\n");
-    const json aliceOnly = json::array({ColdStart("127.0.0.1\t  alice\t  V3")});
-    ASSERT_EQ(result["rejected"].size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(result["rejected"][i], aliceOnly) << "rejected case " << i;
+    const std::string alice = ColdStart("127.0.0.1\t  alice\t  V3");
+    const std::vector<json> rejected{
+        json::array({ColdStart("127.0.0.1\t  frank\t  V3\t  認証エラー"),
+                     ColdStart("127.0.0.1\t  frank\t  V3")}),
+        json::array({alice}),
+        json::array({alice}),
+        json::array({alice}),
+    };
+    ASSERT_EQ(result["rejected"].size(), rejected.size());
+    for (std::size_t i = 0; i < rejected.size(); ++i) {
+        EXPECT_EQ(result["rejected"][i], rejected[i]) << "rejected case " << i;
     }
+    EXPECT_EQ(result["wrongInform"],
+              json::array({ColdStart("127.0.0.1\t  gina\t  V3\t  認証エラー")}));
+    const json informOutcome = json::parse(result["wrongInformOutput"].get<std::string>());
+    EXPECT_FALSE(informOutcome["error"].is_null()) << informOutcome.dump();
 }
 
 TEST(SnmpEngineTest, Ipv6SenderShowsTheBareAddress) {
