@@ -1,6 +1,7 @@
 #include "traps/VormaSNMPManageScheduler.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -75,6 +76,21 @@ TrapHeader SplitHeader(const std::wstring& text) {
     header.readable =
         header.version == L"V1" || header.version == L"V2c" || header.version == L"V3";
     return header;
+}
+
+// The most text the trap queue holds before the manager stops reading its sockets. The
+// environment variable VORMA_TEST_TRAP_QUEUE_BYTES sets a smaller one for tests of a full queue;
+// it is no setting for an installation (a value above the default is ignored).
+std::size_t TrapQueueLimit() {
+    const char* text = std::getenv("VORMA_TEST_TRAP_QUEUE_BYTES");
+    if (text != nullptr) {
+        char* end = nullptr;
+        const unsigned long long bytes = std::strtoull(text, &end, 10);
+        if (end != text && *end == '\0' && bytes > 0 && bytes < CSnmpApi::kDefaultQueueLimitBytes) {
+            return static_cast<std::size_t>(bytes);
+        }
+    }
+    return CSnmpApi::kDefaultQueueLimitBytes;
 }
 
 }  // namespace
@@ -162,6 +178,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
 
     CreateUsmUsers(snmpDir);
 
+    m_snmpApi.SetQueueLimit(TrapQueueLimit());
     CSnmpApi::StartSocketLibrary();
     m_socketLibraryStarted = true;
 
@@ -266,11 +283,21 @@ void CVormaSNMPManageScheduler::CheckMibReport(const std::wstring& path) {
 }
 
 void CVormaSNMPManageScheduler::MainLoop() {
-    while (!(m_stopEvent && m_stopEvent->TryWait())) {
+    // Sleeps until the stop is requested or the dispatch run has ended; the stop wins when both
+    // have happened.
+    std::vector<platform::Event*> events;
+    if (m_stopEvent) {
+        events.push_back(m_stopEvent.get());
+    }
+    events.push_back(&m_dispatchEnded);
+    while (true) {
+        const std::size_t signalled = platform::Event::WaitAny(events);
+        if (m_stopEvent && signalled == 0) {
+            return;
+        }
         if (!m_dispatchRunning.TryWait()) {
             StartDispatchThread();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -281,6 +308,9 @@ void CVormaSNMPManageScheduler::StartDispatchThread() {
             m_dispatchThread = std::thread([this] { DispatchWorker(); });
         } catch (const std::exception&) {
             m_dispatchRunning.ResetEvent();
+            // Try again shortly, unless the stop comes first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            m_dispatchEnded.Set();
             return;
         }
     }
@@ -294,14 +324,17 @@ void CVormaSNMPManageScheduler::DispatchWorker() {
             return;
         }
         DispatchTraps(m_dispatchRunning);
+        m_dispatchEnded.Set();
     }
 }
 
 void CVormaSNMPManageScheduler::StopSequence() {
     SetStopping(1);
-    // The running dispatch thread writes out what is queued, then resets the event.
+    // A dispatch run that waits for datagrams sees the stopping flag now, writes out what is
+    // queued, then resets the event and tells of its end.
+    m_snmpApi.WakeReceiveRound();
     while (m_dispatchRunning.TryWait()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_dispatchEnded.Wait(std::chrono::milliseconds(100));
     }
     if (m_dispatchThread.joinable()) {
         m_dispatchQuit = true;
@@ -337,6 +370,11 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
                 break;
             }
             DispatchTrapText(text, filterLog);
+            // The queue is empty: the run ends here rather than in a round that would wait for
+            // the next datagram, so that what a backlog took is given back (below) at once.
+            if (m_snmpApi.IsQueueEmpty()) {
+                break;
+            }
         }
     } catch (const std::exception&) {
         // A trap that cost an exception (out of memory) is lost; the next thread goes on.

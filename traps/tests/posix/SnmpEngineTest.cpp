@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/support/IsolatedChild.h"
+#include "tests/support/SnmpMessages.h"
 #include "tests/support/SnmpNotificationSender.h"
 #include "traps/tests/EngineHarness.h"
 
@@ -366,7 +367,7 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
             }
             CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i].security));
             while (!bad->Finished()) {
-                engine.Api().ReceiveRound();
+                engine.Api().ReceiveRound(kRoundWait);
             }
             CPeer* next = peers.NetSnmp("snmptrap", v3(rejected[i].next));
             out["rejected"].push_back(engine.Receive({next}, i == 0 ? 2 : 1));
@@ -504,7 +505,7 @@ TEST(SnmpEngineTest, GetRequestOnTheTrapPortQueuesNothing) {
         CPeer* get = peers.NetSnmp("snmpget", {"-v", "2c", "-c", "public", "-t", "0.3", "-r", "0",
                                                "127.0.0.1:162", "1.3.6.1.2.1.1.5.0"});
         while (!get->Finished()) {
-            engine.Api().ReceiveRound();
+            engine.Api().ReceiveRound(kRoundWait);
         }
         CPeer* trap = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
         json out{{"texts", engine.Receive({trap}, 1)}, {"getExit", get->ExitCode()}};
@@ -532,7 +533,7 @@ TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
                 {{"1.3.6.1.2.1.1.5.0", 's', std::string(static_cast<std::size_t>(i) * 50, 'x')}});
         }
         for (int round = 0; round < 10; ++round) {
-            api.ReceiveRound();
+            api.ReceiveRound(kRoundWait);
         }
         std::size_t queuedBytes = 0;
         int taken = 0;
@@ -549,7 +550,7 @@ TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
         sender.SendTrap("public", 4711, "1.3.6.1.6.3.1.1.5.1");
         std::size_t singleBytes = 0;
         for (int round = 0; round < 100 && singleBytes == 0; ++round) {
-            api.ReceiveRound();
+            api.ReceiveRound(kRoundWait);
             singleBytes = api.PopTrapText().size() * sizeof(wchar_t);
         }
         out["singleBytes"] = singleBytes;
@@ -632,7 +633,7 @@ TEST(SnmpEngineTest, ListenersOpenedDuringReceiveRounds) {
             opened = true;
         });
         while (!opened) {
-            engine.Api().ReceiveRound();
+            engine.Api().ReceiveRound(kRoundWait);
         }
         listener.join();
         CPeers peers(installation);
@@ -640,6 +641,83 @@ TEST(SnmpEngineTest, ListenersOpenedDuringReceiveRounds) {
         return json{{"texts", engine.Receive({trap}, 1)}};
     });
     EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+// A v2c coldStart trap of "public" that carries `marker` as sysName.0.
+std::string MarkedTrap(const std::string& marker) {
+    return test::EncodeV2cNotification(test::kTrapPdu, "public", 1, 4711, "1.3.6.1.6.3.1.1.5.1",
+                                       {{"1.3.6.1.2.1.1.5.0", 's', marker}});
+}
+
+TEST(SnmpEngineTest, AWaitingRoundEndsForADatagramOrAWakeUpOnly) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        // Opening the listeners woke the rounds; this one takes that wake-up.
+        engine.Api().ReceiveRound(kRoundWait);
+        json out;
+        test::CNotificationSender sender("127.0.0.1");
+        // A round without a time-out of its own ends when the trap arrives, with it queued.
+        std::thread waiting([&] { out["roundForTrap"] = engine.Api().ReceiveRound(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        out["sent"] = sender.Send(MarkedTrap("waited-for"));
+        waiting.join();
+        out["queued"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        // And when it is woken, with nothing queued.
+        std::thread woken([&] { out["roundForWakeUp"] = engine.Api().ReceiveRound(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        engine.Api().WakeReceiveRound();
+        woken.join();
+        out["afterWakeUp"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_TRUE(result["roundForTrap"]);
+    EXPECT_NE(result["queued"].get<std::string>().find("STRING: \"waited-for\""), std::string::npos)
+        << result["queued"];
+    EXPECT_TRUE(result["roundForWakeUp"]);
+    EXPECT_EQ(result["afterWakeUp"], "");
+}
+
+TEST(SnmpEngineTest, AFullQueueLeavesTheDatagramsInTheSocketUntilThereIsRoom) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        engine.Api().SetQueueLimit(1);  // one trap text fills it
+        test::CNotificationSender sender("127.0.0.1");
+        json out;
+        bool sent = true;
+        for (int i = 1; i <= 4; ++i) {
+            sent = sender.Send(MarkedTrap("full-" + std::to_string(i))) && sent;
+        }
+        out["sent"] = sent;
+        // Every datagram is in the socket's buffer: rounds take one, then nothing more.
+        for (int i = 0; i < 20; ++i) {
+            engine.Api().ReceiveRound(kRoundWait);
+        }
+        auto take = [&engine] {
+            std::vector<std::string> values;
+            for (std::wstring text = engine.Api().PopTrapText(); !text.empty();
+                 text = engine.Api().PopTrapText()) {
+                const std::string utf8 = platform::WideToUtf8(text);
+                const std::size_t at = utf8.find("full-");
+                values.push_back(at == std::string::npos ? utf8 : utf8.substr(at, 6));
+            }
+            return values;
+        };
+        out["whileFull"] = take();
+        // Each text taken makes room for the next datagram, in the order they came.
+        for (int i = 0; i < 3; ++i) {
+            engine.Api().ReceiveRound(kRoundWait);
+            out["oneByOne"].push_back(take());
+        }
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_EQ(result["whileFull"], json::array({"full-1"}));
+    EXPECT_EQ(result["oneByOne"], json::parse(R"([["full-2"], ["full-3"], ["full-4"]])"));
 }
 
 constexpr int kTraps = 1000;
@@ -748,7 +826,7 @@ TEST(SnmpEngineTest, ADatagramRendersAsItDoesWhenReceived) {
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             bool markerSeen = false;
             while (!markerSeen && std::chrono::steady_clock::now() < limit) {
-                engine.Api().ReceiveRound();
+                engine.Api().ReceiveRound(kRoundWait);
                 for (std::wstring text = engine.Api().PopTrapText(); !text.empty();
                      text = engine.Api().PopTrapText()) {
                     std::string utf8 = platform::WideToUtf8(text);
