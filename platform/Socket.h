@@ -1,8 +1,12 @@
-// UDP sockets: the trial bind that tells whether the manager can listen on a port.
+// UDP sockets: the trial bind that tells whether the manager can listen on a port, and the
+// blocking wait of the receiving side for readable sockets or a wake-up.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <span>
 #include <system_error>
+#include <vector>
 
 namespace platform {
 
@@ -19,5 +23,34 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port);
 // SO_RCVBUFFORCE, which needs CAP_NET_ADMIN). Leaves a buffer that is already large enough alone.
 // An empty error code when the buffer is large enough afterwards.
 std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes);
+
+// Blocks a thread until one of a set of sockets is readable, a time-out passes or another thread
+// wakes it, without polling: an eventfd beside the sockets in one poll on Linux, an event object
+// beside the sockets' network event (WSAEventSelect) in one wait on Windows. A wake-up is kept
+// until a wait takes it, so one that comes just before the wait begins still ends that wait.
+class SocketWaiter {
+  public:
+    SocketWaiter();
+    ~SocketWaiter();
+    SocketWaiter(const SocketWaiter&) = delete;
+    SocketWaiter& operator=(const SocketWaiter&) = delete;
+
+    // False when the wake-up object could not be made; Wait then fails at once.
+    bool IsValid() const;
+
+    // Waits until one of `sockets` (descriptors, or SOCKETs on Windows) is readable, Wake was
+    // called or `timeout` has passed (no time-out when it is negative). `readable` receives the
+    // readable sockets (empty after a wake-up or a time-out); a pending wake-up is taken. An
+    // error code when the system's wait failed.
+    std::error_code Wait(std::span<const std::intptr_t> sockets, std::chrono::microseconds timeout,
+                         std::vector<std::intptr_t>& readable);
+
+    // Ends the current wait of another thread, or the next one if none is in progress.
+    void Wake();
+
+  private:
+    std::intptr_t m_wake;         // eventfd, or the wake-up event's HANDLE
+    std::intptr_t m_socketEvent;  // Windows: the event of the sockets' network events
+};
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <net-snmp/library/large_fd_set.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,9 +16,6 @@
 
 namespace {
 
-// Receive rounds wait this long for a readable socket before they give up, when the trap queue is
-// empty; with traps waiting to be dispatched a round only takes what has already arrived.
-constexpr long kRoundWaitMicroseconds = 100;
 // A round reads on while datagrams are waiting, up to this many reads, so that a burst moves
 // from the socket buffers, which drop what does not fit, into the trap queue.
 constexpr int kMaxReadsPerRound = 64;
@@ -243,6 +241,8 @@ bool CSnmpApi::OpenListeners() {
     if (!m_ipv6Session) {
         m_ipv6Session = OpenListener("udp6:[::]:%d");
     }
+    // A round that waits already waits on the sockets it knew: it starts again with these.
+    m_waiter.Wake();
     return m_ipv4Session && m_ipv6Session;
 }
 
@@ -256,40 +256,90 @@ bool CSnmpApi::HasIpv6Listener() const {
     return m_ipv6Session != nullptr;
 }
 
-bool CSnmpApi::ReceiveRound() {
-    std::vector<std::string> texts;
-    bool ok = true;
+bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
+    std::size_t room = 0;
     bool queueEmpty = false;
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_queuedBytes >= m_queueLimitBytes) {
+            return true;  // full: the sockets keep what arrives until dispatch has made room
+        }
+        room = m_queueLimitBytes - m_queuedBytes;
         queueEmpty = m_trapQueue.empty();
     }
-    {
-        std::lock_guard<std::mutex> lock(m_libraryMutex);
-        m_roundTexts = &texts;
-        CFdSet readable;
-        for (int read = 0; read < kMaxReadsPerRound; ++read) {
-            int descriptors = 0;
-            int block = 0;
-            timeval timeout = {0, read == 0 && queueEmpty ? kRoundWaitMicroseconds : 0};
-            NETSNMP_LARGE_FD_ZERO(readable.Get());
-            snmp_select_info2(&descriptors, readable.Get(), &timeout, &block);
-            const int ready = netsnmp_large_fd_set_select(descriptors, readable.Get(), nullptr,
-                                                          nullptr, &timeout);
-            if (ready > 0) {
-                snmp_read2(readable.Get());
-            } else {
-                if (ready == 0 && read == 0) {
-                    snmp_timeout();
-                }
-                ok = ready == 0 || read > 0;
-                break;
+    std::vector<std::string> texts;
+    bool ok = true;
+    std::unique_lock<std::mutex> lock(m_libraryMutex);
+    if (queueEmpty) {
+        // Wait for a datagram, a wake-up or the library's next timer, without the library lock,
+        // so that the Get pass can use the MIB tree meanwhile. Only the listeners' sockets are
+        // waited on: they are the library's only sessions.
+        int descriptors = 0;
+        int block = 1;
+        timeval timeout = {0, 0};
+        CFdSet unused;
+        snmp_select_info2(&descriptors, unused.Get(), &timeout, &block);
+        std::chrono::microseconds wait =
+            block != 0
+                ? std::chrono::microseconds(-1)
+                : std::chrono::seconds(timeout.tv_sec) + std::chrono::microseconds(timeout.tv_usec);
+        if (longestWait.count() >= 0 && (wait.count() < 0 || longestWait < wait)) {
+            wait = longestWait;
+        }
+        std::vector<std::intptr_t> sockets;
+        for (const SessionHandle* session : {&m_ipv4Session, &m_ipv6Session}) {
+            netsnmp_transport* transport =
+                *session ? snmp_sess_transport(snmp_sess_pointer(session->get())) : nullptr;
+            if (transport != nullptr && transport->sock >= 0) {
+                sockets.push_back(transport->sock);
             }
         }
-        m_roundTexts = nullptr;
+        lock.unlock();
+        // Without a listener (none could be opened) and a timer, only a wake-up ends the wait.
+        std::vector<std::intptr_t> readable;
+        ok = !m_waiter.Wait(sockets, wait, readable);
+        lock.lock();
     }
+    m_roundTexts = &texts;
+    std::size_t taken = 0;
+    CFdSet readable;
+    // Read on while datagrams are waiting, without waiting for more.
+    for (int read = 0; ok && read < kMaxReadsPerRound && taken < room; ++read) {
+        int descriptors = 0;
+        int block = 0;
+        timeval timeout = {0, 0};
+        NETSNMP_LARGE_FD_ZERO(readable.Get());
+        snmp_select_info2(&descriptors, readable.Get(), &timeout, &block);
+        timeout = {0, 0};
+        const int ready =
+            netsnmp_large_fd_set_select(descriptors, readable.Get(), nullptr, nullptr, &timeout);
+        if (ready > 0) {
+            snmp_read2(readable.Get());
+            taken = 0;
+            for (const std::string& text : texts) {
+                taken += text.size() * sizeof(wchar_t);
+            }
+        } else {
+            if (ready == 0 && read == 0) {
+                snmp_timeout();
+            }
+            ok = ready == 0 || read > 0;
+            break;
+        }
+    }
+    m_roundTexts = nullptr;
+    lock.unlock();
     AppendTrapTexts(texts);
     return ok;
+}
+
+void CSnmpApi::WakeReceiveRound() {
+    m_waiter.Wake();
+}
+
+void CSnmpApi::SetQueueLimit(std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    m_queueLimitBytes = bytes;
 }
 
 std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
@@ -310,8 +360,14 @@ std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
         // A PDU as the receive path creates it: zero-filled, no transport data.
         std::unique_ptr<netsnmp_pdu, PduFreer> pdu(
             static_cast<netsnmp_pdu*>(std::calloc(1, sizeof(netsnmp_pdu))));
-        if (pdu == nullptr || snmp_parse(nullptr, &session, pdu.get(), packet.data(),
-                                         packet.size()) != SNMP_ERR_NOERROR) {
+        if (pdu == nullptr) {
+            return {};
+        }
+        // A message that fails authentication is handed to the callback all the same, with the
+        // failure recorded on the session, as a listening session's security model does.
+        if (snmp_parse(nullptr, &session, pdu.get(), packet.data(), packet.size()) !=
+                SNMP_ERR_NOERROR &&
+            session.s_snmp_errno != SNMPERR_USM_AUTHENTICATIONFAILURE) {
             return {};
         }
         // Responses go to the requests that wait for them, never to the session's callback.
@@ -338,6 +394,11 @@ std::wstring CSnmpApi::PopTrapText() {
     m_trapQueue.pop_front();
     m_queuedBytes -= TextBytes(text);
     return text;
+}
+
+bool CSnmpApi::IsQueueEmpty() {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    return m_trapQueue.empty();
 }
 
 std::size_t CSnmpApi::TakeQueuePeakBytes() {
@@ -370,14 +431,17 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
         return;
     }
-    // Net-SNMP hands over SNMPv3 messages that failed authentication too, flagged on the
-    // session: whatever they carry is unproven, so they are neither answered nor queued.
-    if (session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE) {
-        return;
-    }
+    // Net-SNMP hands over SNMPv3 messages that failed authentication too, with the session's
+    // last error set to the authentication failure while the callback runs: the text carries the
+    // mark, so the operator learns of an agent that sends with a wrong key. What such a message
+    // carries is unproven, so an inform of it is not answered.
+    const bool unauthenticated =
+        session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE;
     // Acknowledge an inform before rendering, which may rewrite value bytes: the response
-    // carries the request's variable bindings unchanged.
-    if (pdu->command == SNMP_MSG_INFORM && session != nullptr) {
+    // carries the request's variable bindings unchanged. A notification whose header cannot be
+    // read back is refused, and so not acknowledged either.
+    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated &&
+        CTrapRenderer::HasReadableHeader(pdu)) {
         netsnmp_pdu* response = snmp_clone_pdu(pdu);
         if (response != nullptr) {
             response->command = SNMP_MSG_RESPONSE;
@@ -389,6 +453,11 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
         }
     }
     std::string text = CTrapRenderer::Render(operation, session, pdu);
+    // The mark belongs to this notification alone: the recorded failure must not stay on the
+    // session and mark the next, authenticated one.
+    if (unauthenticated) {
+        session->s_snmp_errno = 0;
+    }
     if (text.empty()) {
         return;
     }

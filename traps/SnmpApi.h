@@ -13,6 +13,7 @@
 // holds both locks at once.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -22,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Socket.h"
 
 struct snmp_session;
 struct snmp_pdu;
@@ -83,11 +86,25 @@ class CSnmpApi {
     bool HasIpv4Listener() const;
     bool HasIpv6Listener() const;
 
-    // One poll of the listening sessions: waits at most about 100 microseconds for a readable
-    // socket (not at all while the trap queue holds traps), reads what has arrived (rendering and
-    // queueing every notification, answering informs) and lets Net-SNMP handle its time-outs. False
-    // on an error of the wait.
-    bool ReceiveRound();
+    // One round of the listening sessions. While the trap queue is empty it blocks until a
+    // listening socket is readable, WakeReceiveRound is called or the next of Net-SNMP's timers
+    // is due (without one, no time-out); while the queue holds traps it only takes what has
+    // already arrived. It reads what has arrived (rendering and queueing every notification,
+    // answering informs) and lets Net-SNMP handle its time-outs. While the queue holds its limit
+    // of text (SetQueueLimit) it reads nothing: datagrams wait in the sockets' receive buffers,
+    // and what does not fit there is dropped and counted by the system. False on an error of
+    // the wait. `longestWait`, when not negative, bounds the wait further (for callers that
+    // must come back on their own, such as tests).
+    bool ReceiveRound(std::chrono::microseconds longestWait = std::chrono::microseconds(-1));
+
+    // Ends a receive round that is waiting, or the next one if none is (a stop request, or new
+    // listeners to wait on).
+    void WakeReceiveRound();
+
+    // The most text the trap queue holds before receive rounds stop reading (its characters, in
+    // bytes). A round may go past it by what it reads at once (at most 64 datagrams).
+    static constexpr std::size_t kDefaultQueueLimitBytes = 256u * 1024 * 1024;
+    void SetQueueLimit(std::size_t bytes);
 
     // One datagram as a listening session takes it: parsed by Net-SNMP as it parses what it
     // reads (SNMPv3 with the registered USM users) and handed to the receive callback, which
@@ -99,6 +116,7 @@ class CSnmpApi {
 
     // Removes and returns the oldest trap text, or empty text when the queue is empty.
     std::wstring PopTrapText();
+    bool IsQueueEmpty();
 
     // The most memory that the texts of the trap queue took at one time (their characters, in
     // bytes) since the previous call; starts again from what the queue holds now.
@@ -133,9 +151,11 @@ class CSnmpApi {
     std::uint16_t m_listeningPort = 0;
     SessionHandle m_ipv4Session;
     SessionHandle m_ipv6Session;
+    platform::SocketWaiter m_waiter;  // the blocking wait of receive rounds
 
     std::mutex m_queueMutex;  // the trap queue and its sizes
     std::deque<std::wstring> m_trapQueue;
     std::size_t m_queuedBytes = 0;
     std::size_t m_queuePeakBytes = 0;
+    std::size_t m_queueLimitBytes = kDefaultQueueLimitBytes;
 };

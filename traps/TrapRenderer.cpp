@@ -138,7 +138,8 @@ bool ParseObjectName(const std::string& name, oid* parsed, size_t* length) {
 }  // namespace
 
 std::string CTrapRenderer::Render(int operation, snmp_session* session, snmp_pdu* pdu) {
-    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr) {
+    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE || pdu == nullptr ||
+        !HasReadableHeader(pdu)) {
         return {};
     }
     switch (pdu->command) {
@@ -150,6 +151,13 @@ std::string CTrapRenderer::Render(int operation, snmp_session* session, snmp_pdu
         default:
             return {};
     }
+}
+
+bool CTrapRenderer::HasReadableHeader(const snmp_pdu* pdu) {
+    const std::string name = pdu->version == SNMP_VERSION_3
+                                 ? NameText(pdu->securityName, pdu->securityNameLen)
+                                 : NameText(pdu->community, pdu->community_len);
+    return name.find('\n') == std::string::npos;
 }
 
 std::string CTrapRenderer::RenderV1Trap(snmp_pdu* pdu) {

@@ -25,9 +25,16 @@ class CTrapRenderer {
     static constexpr std::size_t kTrapOidBuffer = 2560;
 
     // The trap text of a message that Net-SNMP handed to the session callback, or empty text
-    // when `operation` is not a received message or the PDU is not an SNMPv1 trap, an SNMPv2
-    // trap or an inform. May rewrite value bytes of the PDU (the "Display" rule).
+    // when `operation` is not a received message, the PDU is not an SNMPv1 trap, an SNMPv2 trap
+    // or an inform, or its header could not be read back (HasReadableHeader). May rewrite value
+    // bytes of the PDU (the "Display" rule).
     static std::string Render(int operation, snmp_session* session, snmp_pdu* pdu);
+
+    // False when the community (SNMPv3: the user name) that goes into the header line holds a
+    // line feed: the header line would end inside it, and what the sender put after it would be
+    // read as the rest of the header (another community, another version). Such a notification
+    // is refused: neither rendered nor, for an inform, answered.
+    static bool HasReadableHeader(const snmp_pdu* pdu);
 
     // One variable-binding line (without the leading separator and the line feed).
     static std::string RenderVariable(variable_list* variable);

@@ -1,8 +1,10 @@
 #include "traps/VormaSNMPManageScheduler.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 #include "common/LogWriter.h"
 #include "getpoll/GetCycle.h"
@@ -39,28 +41,59 @@ std::filesystem::path NativePath(const std::wstring& path) {
 }
 
 // The three fields of a trap text's header line: address, community (user name for SNMPv3)
-// and version, each separator being a TAB and two more characters.
+// and version. `readable` is false for a line of another form.
 struct TrapHeader {
     std::wstring address;
     std::wstring community;
     std::wstring version;
+    bool readable = false;
 };
 
+constexpr std::wstring_view kHeaderSeparator = L"\t  ";
+constexpr std::wstring_view kAuthenticationFailureMark = L"\t  認証エラー";
+
+// The address is the first field and the version the last one (followed only by the
+// authentication-failure mark, if any); the community is everything between them. Neither the
+// address nor a version word holds a separator, so a community that holds separators, version
+// words or the mark stays whole and cannot change what is read as the address or the version.
+// (A community with a line feed, which would end the header line inside it, is never rendered.)
 TrapHeader SplitHeader(const std::wstring& text) {
     TrapHeader header;
-    std::size_t lf = text.find(L'\n');
-    std::wstring rest = lf == std::wstring::npos ? std::wstring() : text.substr(0, lf);
-    auto takeField = [&rest]() {
-        std::size_t tab = rest.find(L'\t');
-        std::wstring field = rest.substr(0, tab);
-        rest = tab == std::wstring::npos || tab + 3 >= rest.size() ? std::wstring()
-                                                                   : rest.substr(tab + 3);
-        return field;
-    };
-    header.address = takeField();
-    header.community = takeField();
-    header.version = rest.substr(0, rest.find(L'\t'));
+    const std::size_t lf = text.find(L'\n');
+    if (lf == std::wstring::npos) {
+        return header;
+    }
+    std::wstring_view line(text.data(), lf);
+    if (line.ends_with(kAuthenticationFailureMark)) {
+        line.remove_suffix(kAuthenticationFailureMark.size());
+    }
+    const std::size_t first = line.find(kHeaderSeparator);
+    const std::size_t last = line.rfind(kHeaderSeparator);
+    if (first == std::wstring_view::npos || last == first) {
+        return header;
+    }
+    header.address = line.substr(0, first);
+    header.community =
+        line.substr(first + kHeaderSeparator.size(), last - first - kHeaderSeparator.size());
+    header.version = line.substr(last + kHeaderSeparator.size());
+    header.readable =
+        header.version == L"V1" || header.version == L"V2c" || header.version == L"V3";
     return header;
+}
+
+// The most text the trap queue holds before the manager stops reading its sockets. The
+// environment variable VORMA_TEST_TRAP_QUEUE_BYTES sets a smaller one for tests of a full queue;
+// it is no setting for an installation (a value above the default is ignored).
+std::size_t TrapQueueLimit() {
+    const char* text = std::getenv("VORMA_TEST_TRAP_QUEUE_BYTES");
+    if (text != nullptr) {
+        char* end = nullptr;
+        const unsigned long long bytes = std::strtoull(text, &end, 10);
+        if (end != text && *end == '\0' && bytes > 0 && bytes < CSnmpApi::kDefaultQueueLimitBytes) {
+            return static_cast<std::size_t>(bytes);
+        }
+    }
+    return CSnmpApi::kDefaultQueueLimitBytes;
 }
 
 }  // namespace
@@ -150,6 +183,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
 
     CreateUsmUsers(snmpDir);
 
+    m_snmpApi.SetQueueLimit(TrapQueueLimit());
     CSnmpApi::StartSocketLibrary();
     m_socketLibraryStarted = true;
 
@@ -263,11 +297,21 @@ void CVormaSNMPManageScheduler::CheckMibReport(const std::wstring& path) {
 }
 
 void CVormaSNMPManageScheduler::MainLoop() {
-    while (!(m_stopEvent && m_stopEvent->TryWait())) {
+    // Sleeps until the stop is requested or the dispatch run has ended; the stop wins when both
+    // have happened.
+    std::vector<platform::Event*> events;
+    if (m_stopEvent) {
+        events.push_back(m_stopEvent.get());
+    }
+    events.push_back(&m_dispatchEnded);
+    while (true) {
+        const std::size_t signalled = platform::Event::WaitAny(events);
+        if (m_stopEvent && signalled == 0) {
+            return;
+        }
         if (!m_dispatchRunning.TryWait()) {
             StartDispatchThread();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -278,6 +322,9 @@ void CVormaSNMPManageScheduler::StartDispatchThread() {
             m_dispatchThread = std::thread([this] { DispatchWorker(); });
         } catch (const std::exception&) {
             m_dispatchRunning.ResetEvent();
+            // Try again shortly, unless the stop comes first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            m_dispatchEnded.Set();
             return;
         }
     }
@@ -291,14 +338,17 @@ void CVormaSNMPManageScheduler::DispatchWorker() {
             return;
         }
         DispatchTraps(m_dispatchRunning);
+        m_dispatchEnded.Set();
     }
 }
 
 void CVormaSNMPManageScheduler::StopSequence() {
     SetStopping(1);
-    // The running dispatch thread writes out what is queued, then resets the event.
+    // A dispatch run that waits for datagrams sees the stopping flag now, writes out what is
+    // queued, then resets the event and tells of its end.
+    m_snmpApi.WakeReceiveRound();
     while (m_dispatchRunning.TryWait()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_dispatchEnded.Wait(std::chrono::milliseconds(100));
     }
     if (m_dispatchThread.joinable()) {
         m_dispatchQuit = true;
@@ -334,6 +384,11 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
                 break;
             }
             DispatchTrapText(text, filterLog);
+            // The queue is empty: the run ends here rather than in a round that would wait for
+            // the next datagram, so that what a backlog took is given back (below) at once.
+            if (m_snmpApi.IsQueueEmpty()) {
+                break;
+            }
         }
     } catch (const std::exception&) {
         // A trap that cost an exception (out of memory) is lost; the next thread goes on.
@@ -350,6 +405,9 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
 void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
                                                  CLogWriter& filterLog) {
     const TrapHeader header = SplitHeader(trapText);
+    if (!header.readable) {
+        return;  // not a header that the engine renders: no agent can be told from it
+    }
     std::wstring displayName;
     if (header.version != L"V3") {
         CAgentEntry record;

@@ -90,6 +90,9 @@ class CVormaSNMPManageScheduler {
     // State of the run, kept on the run thread until the stop sequence.
     std::vector<UsmEntry> m_usmUsers;
     platform::Event m_dispatchRunning{platform::Event::Reset::kManual};
+    // Signalled when a dispatch run has ended (and at first, so that the first one starts): the
+    // main loop sleeps on it and on the stop event.
+    platform::Event m_dispatchEnded{platform::Event::Reset::kAuto, true};
     // The dispatch thread is started once and then kept: each start of a dispatch run after the
     // first is a wake-up of that thread, not the creation of a new one.
     platform::Event m_dispatchRequest{platform::Event::Reset::kAuto};

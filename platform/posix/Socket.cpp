@@ -2,11 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace platform {
 namespace {
@@ -98,6 +101,59 @@ std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
         return std::make_error_code(std::errc::no_buffer_space);
     }
     return {};
+}
+
+SocketWaiter::SocketWaiter() : m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_socketEvent(-1) {}
+
+SocketWaiter::~SocketWaiter() {
+    if (m_wake >= 0) {
+        close(static_cast<int>(m_wake));
+    }
+}
+
+bool SocketWaiter::IsValid() const {
+    return m_wake >= 0;
+}
+
+std::error_code SocketWaiter::Wait(std::span<const std::intptr_t> sockets,
+                                   std::chrono::microseconds timeout,
+                                   std::vector<std::intptr_t>& readable) {
+    readable.clear();
+    if (m_wake < 0) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    std::vector<pollfd> fds;
+    fds.reserve(sockets.size() + 1);
+    fds.push_back({static_cast<int>(m_wake), POLLIN, 0});
+    for (std::intptr_t socket : sockets) {
+        fds.push_back({static_cast<int>(socket), POLLIN, 0});
+    }
+    timespec limit{};
+    if (timeout.count() >= 0) {
+        limit.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
+        limit.tv_nsec = static_cast<long>(timeout.count() % 1000000) * 1000;
+    }
+    const int ready =
+        ppoll(fds.data(), fds.size(), timeout.count() >= 0 ? &limit : nullptr, nullptr);
+    if (ready < 0) {
+        return errno == EINTR ? std::error_code() : LastError();
+    }
+    if ((fds[0].revents & POLLIN) != 0) {
+        eventfd_t count = 0;
+        [[maybe_unused]] const int taken = eventfd_read(static_cast<int>(m_wake), &count);
+    }
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
+            readable.push_back(fds[i].fd);
+        }
+    }
+    return {};
+}
+
+void SocketWaiter::Wake() {
+    if (m_wake >= 0) {
+        [[maybe_unused]] const int written = eventfd_write(static_cast<int>(m_wake), 1);
+    }
 }
 
 }  // namespace platform

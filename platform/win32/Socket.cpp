@@ -97,4 +97,107 @@ std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
     return {};
 }
 
+namespace {
+
+// The sockets of `sockets` that are readable now, without waiting.
+std::error_code ReadableNow(std::span<const std::intptr_t> sockets,
+                            std::vector<std::intptr_t>& readable) {
+    if (sockets.empty()) {
+        return {};  // Winsock's select refuses empty sets
+    }
+    fd_set set;
+    FD_ZERO(&set);
+    for (std::intptr_t socket : sockets) {
+        FD_SET(static_cast<SOCKET>(socket), &set);
+    }
+    timeval none = {0, 0};
+    if (::select(0, &set, nullptr, nullptr, &none) == SOCKET_ERROR) {
+        return WinsockError(::WSAGetLastError());
+    }
+    for (std::intptr_t socket : sockets) {
+        if (FD_ISSET(static_cast<SOCKET>(socket), &set)) {
+            readable.push_back(socket);
+        }
+    }
+    return {};
+}
+
+// The sockets' network events go to `event` while it lives; afterwards the sockets are as
+// before: no event selection, blocking (WSAEventSelect makes a socket non-blocking).
+class EventSelection {
+  public:
+    EventSelection(std::span<const std::intptr_t> sockets, WSAEVENT event) : m_sockets(sockets) {
+        for (std::intptr_t socket : m_sockets) {
+            ::WSAEventSelect(static_cast<SOCKET>(socket), event, FD_READ);
+        }
+    }
+    ~EventSelection() {
+        for (std::intptr_t socket : m_sockets) {
+            ::WSAEventSelect(static_cast<SOCKET>(socket), nullptr, 0);
+            u_long blocking = 0;
+            ::ioctlsocket(static_cast<SOCKET>(socket), FIONBIO, &blocking);
+        }
+    }
+    EventSelection(const EventSelection&) = delete;
+    EventSelection& operator=(const EventSelection&) = delete;
+
+  private:
+    std::span<const std::intptr_t> m_sockets;
+};
+
+}  // namespace
+
+SocketWaiter::SocketWaiter()
+    : m_wake(reinterpret_cast<std::intptr_t>(::CreateEventW(nullptr, FALSE, FALSE, nullptr))),
+      m_socketEvent(reinterpret_cast<std::intptr_t>(::WSACreateEvent())) {}
+
+SocketWaiter::~SocketWaiter() {
+    if (m_wake != 0) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_wake));
+    }
+    if (reinterpret_cast<WSAEVENT>(m_socketEvent) != WSA_INVALID_EVENT) {
+        ::WSACloseEvent(reinterpret_cast<WSAEVENT>(m_socketEvent));
+    }
+}
+
+bool SocketWaiter::IsValid() const {
+    return m_wake != 0 && reinterpret_cast<WSAEVENT>(m_socketEvent) != WSA_INVALID_EVENT;
+}
+
+std::error_code SocketWaiter::Wait(std::span<const std::intptr_t> sockets,
+                                   std::chrono::microseconds timeout,
+                                   std::vector<std::intptr_t>& readable) {
+    readable.clear();
+    if (!IsValid()) {
+        return std::error_code(ERROR_INVALID_HANDLE, std::system_category());
+    }
+    const WSAEVENT socketEvent = reinterpret_cast<WSAEVENT>(m_socketEvent);
+    ::WSAResetEvent(socketEvent);
+    EventSelection selection(sockets, socketEvent);
+    // What arrived before the selection is read at once; what arrives after it signals the event.
+    if (std::error_code ec = ReadableNow(sockets, readable); ec || !readable.empty()) {
+        return ec;
+    }
+    const HANDLE handles[2] = {reinterpret_cast<HANDLE>(m_wake), socketEvent};
+    DWORD milliseconds = INFINITE;
+    if (timeout.count() >= 0) {
+        milliseconds = static_cast<DWORD>((timeout.count() + 999) / 1000);
+    }
+    const DWORD result =
+        ::WaitForMultipleObjects(sockets.empty() ? 1 : 2, handles, FALSE, milliseconds);
+    if (result == WAIT_FAILED) {
+        return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    }
+    if (result == WAIT_OBJECT_0 + 1) {
+        return ReadableNow(sockets, readable);
+    }
+    return {};
+}
+
+void SocketWaiter::Wake() {
+    if (m_wake != 0) {
+        ::SetEvent(reinterpret_cast<HANDLE>(m_wake));
+    }
+}
+
 }  // namespace platform

@@ -27,6 +27,9 @@ namespace enginetest {
 namespace fs = std::filesystem;
 
 inline constexpr char kAppName[] = "VORMA_SNMPTRAP";
+// The longest a test's receive round waits for a datagram: a round of the engine otherwise waits
+// until one comes, and a test's loop must come back to look at its peers and its clock.
+inline constexpr std::chrono::milliseconds kRoundWait{2};
 
 inline fs::path DepsDir() {
     const char* dir = getenv("VORMA_DEPS_DIR");
@@ -244,7 +247,7 @@ class CEngineUnderTest {
         const auto limit = Clock::now() + std::chrono::seconds(30);
         std::vector<std::string> texts;
         auto drain = [&] {
-            m_api.ReceiveRound();
+            m_api.ReceiveRound(kRoundWait);
             for (std::wstring text = m_api.PopTrapText(); !text.empty();
                  text = m_api.PopTrapText()) {
                 texts.push_back(platform::WideToUtf8(text));

@@ -468,6 +468,29 @@ TEST(ManagerEndToEndTest, WithoutAWildcardTheAddressEntriesDecide) {
                             });
 }
 
+TEST(ManagerEndToEndTest, ACommunityCannotPassItselfOffAsAnotherCommunityOrVersion) {
+    // Only the exact entry of 127.0.0.1 with the community "public" listens. Communities that
+    // hold the header's separator, version words, the SNMPv3 mark or a line feed must not be read
+    // back as "public", as SNMPv3 (which skips the agent check) or as another address.
+    CheckAgentRules(
+        {
+            {"TRUE", "Exact", "127.0.0.1", "public"},
+            {"FALSE", "Any agent", "(ALL)", "(ALL)"},
+        },
+        {
+            {"127.0.0.1", "x\t  V3", false, "-"},
+            {"127.0.0.1", "public\t  V3", false, "-"},
+            {"127.0.0.1", "x\t  V3\t  認証エラー", false, "-"},
+            {"127.0.0.2", "public\t  V2c", false, "-"},
+            {"127.0.0.2", "\t  127.0.0.1\t  public", false, "-"},
+            {"127.0.0.1", "public\t  V2c\nx", false, "-"},
+            {"127.0.0.1", "public\n", false, "-"},
+            {"127.0.0.1", "\t  ", false, "-"},
+            {"127.0.0.1", "public\t", false, "-"},
+            {"127.0.0.1", "public", false, "Exact"},  // the check still admits the listed agent
+        });
+}
+
 TEST(ManagerEndToEndTest, AV2cTrapBecomesOneEventWithTheDisplayNameAndTheExactText) {
     CManagerInstallation installation;
     installation.WriteAgents(AgentSection({{"TRUE", "Core router", "127.0.0.1", "public"}}));

@@ -13,9 +13,11 @@
 #include <iterator>
 #include <regex>
 #include <span>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/IsolatedChild.h"
+#include "tests/support/SnmpMessages.h"
 #include "tests/support/SnmpNotificationSender.h"
 #include "traps/tests/EngineHarness.h"
 
@@ -73,6 +75,31 @@ json RunScenario(const std::function<json()>& scenario) {
         GTEST_SKIP() << result["skip"].get<std::string>(); \
     }                                                      \
     ASSERT_FALSE(result.contains("failure")) << result["failure"].get<std::string>()
+
+// The UDP datagrams sent in the network namespace so far (both sides of every exchange).
+long UdpOutDatagrams() {
+    std::ifstream in("/proc/net/snmp");
+    std::string line;
+    std::vector<std::string> rows;
+    while (std::getline(in, line)) {
+        if (line.rfind("Udp: ", 0) == 0) {
+            rows.push_back(line);
+        }
+    }
+    if (rows.size() < 2) {
+        return -1;
+    }
+    std::istringstream names(rows[0]);
+    std::istringstream values(rows[1]);
+    std::string name;
+    std::string value;
+    while (names >> name && values >> value) {
+        if (name == "OutDatagrams") {
+            return std::atol(value.c_str());
+        }
+    }
+    return -1;
+}
 
 std::vector<std::string> NetSnmpV2cTrap(const std::vector<std::string>& varbinds,
                                         const std::string& target = "127.0.0.1:162") {
@@ -258,7 +285,8 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
                                  {a, L"frank", L"MD5", L"frankauth1", L"", L""},
                                  {b, L"dave", L"SHA", L"daveauth12", L"AES", L"davepriv12"},
                                  {local, L"carol", L"SHA", L"carolauth1", L"AES", L"carolpriv1"},
-                                 {local, L"erin", L"MD5", L"erinauth12", L"DES", L"erinpriv12"}});
+                                 {local, L"erin", L"MD5", L"erinauth12", L"DES", L"erinpriv12"},
+                                 {local, L"gina", L"MD5", L"ginaauth12", L"", L""}});
         engine.Api().OpenListeners();
         CPeers peers(installation);
         auto v3 = [](const std::vector<std::string>& security) {
@@ -340,31 +368,59 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
                                    .dump()});
         texts.push_back(engine.Receive({pyInform}, 1));
         out["pysnmpInform"] = pyInform->Output();
-        // Wrong pass phrases, an unknown user and a removed user: nothing of them is queued.
-        // Each rejected message is followed by alice's trap, which arrives after it.
-        const std::vector<std::vector<std::string>> rejected{
-            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "wrongpass1"},
-            {"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "wrongpass1", "-x",
-             "DES", "-X", "bobpriv123"},
-            {"-e", engineA, "-u", "mallory", "-l", "noAuthNoPriv"},
-            {"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "frankauth1"},
+        // Wrong pass phrases, an unknown user and a removed user. Of an authNoPriv message with
+        // a wrong key Net-SNMP still gives the PDU: it is queued with the mark. An authPriv one
+        // stays enciphered and gives nothing. Each case is followed by a trap that arrives after
+        // it and authenticates, which must not carry the mark.
+        struct Rejected {
+            std::vector<std::string> security;
+            std::vector<std::string> next;
+        };
+        const std::vector<std::string> frankRight{
+            "-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "frankauth1"};
+        const std::vector<Rejected> rejected{
+            {{"-e", engineA, "-u", "frank", "-l", "authNoPriv", "-a", "MD5", "-A", "wrongpass1"},
+             frankRight},
+            {{"-e", engineA, "-u", "bob", "-l", "authPriv", "-a", "MD5", "-A", "wrongpass1", "-x",
+              "DES", "-X", "bobpriv123"},
+             alice},
+            {{"-e", engineA, "-u", "mallory", "-l", "noAuthNoPriv"}, alice},
+            {frankRight, alice},
         };
         for (std::size_t i = 0; i < rejected.size(); ++i) {
             if (i == 3) {
                 engine.Api().DeleteUsmUser(a, L"frank");
             }
-            CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i]));
-            CPeer* marker = nullptr;
+            CPeer* bad = peers.NetSnmp("snmptrap", v3(rejected[i].security));
             while (!bad->Finished()) {
-                engine.Api().ReceiveRound();
+                engine.Api().ReceiveRound(kRoundWait);
             }
-            marker = peers.NetSnmp("snmptrap", v3(alice));
-            out["rejected"].push_back(engine.Receive({marker}, 1));
+            CPeer* next = peers.NetSnmp("snmptrap", v3(rejected[i].next));
+            out["rejected"].push_back(engine.Receive({next}, i == 0 ? 2 : 1));
         }
+        // An inform with a wrong key is queued with the mark and not answered: the sender gets
+        // Net-SNMP's report of the wrong digest instead of the response, never both. Every
+        // datagram of the namespace is counted.
+        auto informOf = [&](const std::string& key) {
+            const long before = UdpOutDatagrams();
+            CPeer* sender =
+                peers.PySnmp("pysnmp_send.py",
+                             {json{{"version", "3"},
+                                   {"user", {{"name", "gina"}, {"auth", "MD5"}, {"authKey", key}}},
+                                   {"notifications", {{{"kind", "inform"}, {"varbinds", tick}}}}}
+                                  .dump()});
+            json exchange;
+            exchange["texts"] = engine.Receive({sender}, 1);
+            exchange["output"] = sender->Output();
+            exchange["datagrams"] = UdpOutDatagrams() - before;
+            return exchange;
+        };
+        out["rightInform"] = informOf("ginaauth12");
+        out["wrongInform"] = informOf("wrongpass1");
         out["peers"] = PeerReport(peers);
         return out;
     });
-    EXPECT_EQ(result["usersCreated"], json::array({true, true, true, true, true, true}));
+    EXPECT_EQ(result["usersCreated"], json::array({true, true, true, true, true, true, true}));
     const std::vector<std::string> names{"alice", "bob", "dave", "dave", "carol", "erin"};
     ASSERT_EQ(result["texts"].size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -374,11 +430,27 @@ TEST(SnmpEngineTest, V3TrapsAndInformsOfConfiguredUsersOnly) {
     }
     EXPECT_EQ(result["snmpinformExit"], 0);
     EXPECT_EQ(result["pysnmpInform"], "{\"error\": null, \"errorStatus\": 0}\n");
-    const json aliceOnly = json::array({ColdStart("127.0.0.1\t  alice\t  V3")});
-    ASSERT_EQ(result["rejected"].size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(result["rejected"][i], aliceOnly) << "rejected case " << i;
+    const std::string alice = ColdStart("127.0.0.1\t  alice\t  V3");
+    const std::vector<json> rejected{
+        json::array({ColdStart("127.0.0.1\t  frank\t  V3\t  認証エラー"),
+                     ColdStart("127.0.0.1\t  frank\t  V3")}),
+        json::array({alice}),
+        json::array({alice}),
+        json::array({alice}),
+    };
+    ASSERT_EQ(result["rejected"].size(), rejected.size());
+    for (std::size_t i = 0; i < rejected.size(); ++i) {
+        EXPECT_EQ(result["rejected"][i], rejected[i]) << "rejected case " << i;
     }
+    const json& right = result["rightInform"];
+    const json& wrong = result["wrongInform"];
+    EXPECT_EQ(right["texts"], json::array({ColdStart("127.0.0.1\t  gina\t  V3")}));
+    EXPECT_EQ(right["output"], "{\"error\": null, \"errorStatus\": 0}\n");
+    EXPECT_EQ(wrong["texts"], json::array({ColdStart("127.0.0.1\t  gina\t  V3\t  認証エラー")}));
+    EXPECT_NE(wrong["output"], right["output"]) << "the wrong key's inform was acknowledged";
+    // The sender's discovery probe and the manager's report of its engine ID, the inform and
+    // the report of the wrong digest; a response besides would be a fifth.
+    EXPECT_EQ(wrong["datagrams"], 4) << "right key: " << right["datagrams"];
 }
 
 TEST(SnmpEngineTest, Ipv6SenderShowsTheBareAddress) {
@@ -473,7 +545,7 @@ TEST(SnmpEngineTest, GetRequestOnTheTrapPortQueuesNothing) {
         CPeer* get = peers.NetSnmp("snmpget", {"-v", "2c", "-c", "public", "-t", "0.3", "-r", "0",
                                                "127.0.0.1:162", "1.3.6.1.2.1.1.5.0"});
         while (!get->Finished()) {
-            engine.Api().ReceiveRound();
+            engine.Api().ReceiveRound(kRoundWait);
         }
         CPeer* trap = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
         json out{{"texts", engine.Receive({trap}, 1)}, {"getExit", get->ExitCode()}};
@@ -501,7 +573,7 @@ TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
                 {{"1.3.6.1.2.1.1.5.0", 's', std::string(static_cast<std::size_t>(i) * 50, 'x')}});
         }
         for (int round = 0; round < 10; ++round) {
-            api.ReceiveRound();
+            api.ReceiveRound(kRoundWait);
         }
         std::size_t queuedBytes = 0;
         int taken = 0;
@@ -518,7 +590,7 @@ TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
         sender.SendTrap("public", 4711, "1.3.6.1.6.3.1.1.5.1");
         std::size_t singleBytes = 0;
         for (int round = 0; round < 100 && singleBytes == 0; ++round) {
-            api.ReceiveRound();
+            api.ReceiveRound(kRoundWait);
             singleBytes = api.PopTrapText().size() * sizeof(wchar_t);
         }
         out["singleBytes"] = singleBytes;
@@ -601,7 +673,7 @@ TEST(SnmpEngineTest, ListenersOpenedDuringReceiveRounds) {
             opened = true;
         });
         while (!opened) {
-            engine.Api().ReceiveRound();
+            engine.Api().ReceiveRound(kRoundWait);
         }
         listener.join();
         CPeers peers(installation);
@@ -609,6 +681,83 @@ TEST(SnmpEngineTest, ListenersOpenedDuringReceiveRounds) {
         return json{{"texts", engine.Receive({trap}, 1)}};
     });
     EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+// A v2c coldStart trap of "public" that carries `marker` as sysName.0.
+std::string MarkedTrap(const std::string& marker) {
+    return test::EncodeV2cNotification(test::kTrapPdu, "public", 1, 4711, "1.3.6.1.6.3.1.1.5.1",
+                                       {{"1.3.6.1.2.1.1.5.0", 's', marker}});
+}
+
+TEST(SnmpEngineTest, AWaitingRoundEndsForADatagramOrAWakeUpOnly) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        // Opening the listeners woke the rounds; this one takes that wake-up.
+        engine.Api().ReceiveRound(kRoundWait);
+        json out;
+        test::CNotificationSender sender("127.0.0.1");
+        // A round without a time-out of its own ends when the trap arrives, with it queued.
+        std::thread waiting([&] { out["roundForTrap"] = engine.Api().ReceiveRound(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        out["sent"] = sender.Send(MarkedTrap("waited-for"));
+        waiting.join();
+        out["queued"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        // And when it is woken, with nothing queued.
+        std::thread woken([&] { out["roundForWakeUp"] = engine.Api().ReceiveRound(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        engine.Api().WakeReceiveRound();
+        woken.join();
+        out["afterWakeUp"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_TRUE(result["roundForTrap"]);
+    EXPECT_NE(result["queued"].get<std::string>().find("STRING: \"waited-for\""), std::string::npos)
+        << result["queued"];
+    EXPECT_TRUE(result["roundForWakeUp"]);
+    EXPECT_EQ(result["afterWakeUp"], "");
+}
+
+TEST(SnmpEngineTest, AFullQueueLeavesTheDatagramsInTheSocketUntilThereIsRoom) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        engine.Api().SetQueueLimit(1);  // one trap text fills it
+        test::CNotificationSender sender("127.0.0.1");
+        json out;
+        bool sent = true;
+        for (int i = 1; i <= 4; ++i) {
+            sent = sender.Send(MarkedTrap("full-" + std::to_string(i))) && sent;
+        }
+        out["sent"] = sent;
+        // Every datagram is in the socket's buffer: rounds take one, then nothing more.
+        for (int i = 0; i < 20; ++i) {
+            engine.Api().ReceiveRound(kRoundWait);
+        }
+        auto take = [&engine] {
+            std::vector<std::string> values;
+            for (std::wstring text = engine.Api().PopTrapText(); !text.empty();
+                 text = engine.Api().PopTrapText()) {
+                const std::string utf8 = platform::WideToUtf8(text);
+                const std::size_t at = utf8.find("full-");
+                values.push_back(at == std::string::npos ? utf8 : utf8.substr(at, 6));
+            }
+            return values;
+        };
+        out["whileFull"] = take();
+        // Each text taken makes room for the next datagram, in the order they came.
+        for (int i = 0; i < 3; ++i) {
+            engine.Api().ReceiveRound(kRoundWait);
+            out["oneByOne"].push_back(take());
+        }
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_EQ(result["whileFull"], json::array({"full-1"}));
+    EXPECT_EQ(result["oneByOne"], json::parse(R"([["full-2"], ["full-3"], ["full-4"]])"));
 }
 
 constexpr int kTraps = 1000;
@@ -717,7 +866,7 @@ TEST(SnmpEngineTest, ADatagramRendersAsItDoesWhenReceived) {
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             bool markerSeen = false;
             while (!markerSeen && std::chrono::steady_clock::now() < limit) {
-                engine.Api().ReceiveRound();
+                engine.Api().ReceiveRound(kRoundWait);
                 for (std::wstring text = engine.Api().PopTrapText(); !text.empty();
                      text = engine.Api().PopTrapText()) {
                     std::string utf8 = platform::WideToUtf8(text);
