@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <system_error>
 #include <utility>
 
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "platform/TextFile.h"
+#include "service/EventLogReporter.h"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +43,31 @@ struct DatedFile {
     fs::path path;
     int date;
 };
+
+constexpr wchar_t kEntryKept[] = L"このファイルを残して書き込みを続けます。";
+
+// Reports each entry of the log folder that rotation could not examine or delete once in the life
+// of the process (rotation finds it again every day), as event 6107 with the file-system message.
+// Called without the write mutex held.
+void ReportSkippedEntries(const std::vector<std::wstring>& messages) {
+    static std::mutex mutex;
+    static std::set<std::wstring> reported;
+    for (const std::wstring& message : messages) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!reported.insert(message).second) {
+                continue;
+            }
+        }
+        ReportToEventLog(
+            MSG_SETTINGS_ERROR, kEventError,
+            {FormatResourceMessage(IDS_FILTER_LOG_ERROR, {message + L"\r\n" + kEntryKept})});
+    }
+}
+
+std::wstring ErrorMessage(const char* operation, const fs::path& path, const std::error_code& ec) {
+    return platform::LocaleToWide(fs::filesystem_error(operation, path, ec).what());
+}
 
 }  // namespace
 
@@ -95,12 +123,24 @@ bool CLogWriter::Write(const std::wstring& text) {
     if (m_basePath.empty()) {
         return true;
     }
+    std::vector<std::wstring> skipped;
+    bool written = WriteLocked(text, skipped);
+    if (!skipped.empty()) {
+        try {
+            ReportSkippedEntries(skipped);
+        } catch (const std::exception&) {
+        }
+    }
+    return written;
+}
+
+bool CLogWriter::WriteLocked(const std::wstring& text, std::vector<std::wstring>& skipped) {
     try {
         std::lock_guard<std::mutex> lock(m_writeMutex);
         // One reading of the clock gives both the file's date and the entry's time stamp.
         platform::LocalTime now = platform::ToLocalTime(m_clock());
         std::wstring fileName = m_basePath + L"_" + FileDate(now) + L".txt";
-        if (!PrepareFile(fileName)) {
+        if (!PrepareFile(fileName, skipped)) {
             m_lastErrorText += L"\r\n";
             m_lastErrorText += text;
             return false;
@@ -119,7 +159,7 @@ bool CLogWriter::Write(const std::wstring& text) {
     }
 }
 
-bool CLogWriter::PrepareFile(const std::wstring& fileName) {
+bool CLogWriter::PrepareFile(const std::wstring& fileName, std::vector<std::wstring>& skipped) {
     try {
         if (fs::exists(platform::NativePath(fileName))) {
             return true;
@@ -133,14 +173,23 @@ bool CLogWriter::PrepareFile(const std::wstring& fileName) {
         // character, as it always has for these files.
         std::wregex pattern(L"^" + platform::WidePath(base.filename()) + L"_([0-9]{8}).txt$");
 
+        // An entry whose name is the family's but that cannot be examined (a looping symbolic
+        // link, an entry of a folder that cannot be searched) is skipped: it must not keep the
+        // day's entries from being written.
         std::vector<DatedFile> files;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            if (entry.is_directory()) {
-                continue;
-            }
             std::wstring name = platform::WidePath(entry.path().filename());
             std::wsmatch match;
-            if (std::regex_match(name, match, pattern)) {
+            if (!std::regex_match(name, match, pattern)) {
+                continue;
+            }
+            std::error_code ec;
+            const bool isFolder = entry.is_directory(ec);
+            if (ec) {
+                skipped.push_back(ErrorMessage("status", entry.path(), ec));
+                continue;
+            }
+            if (!isFolder) {
                 files.push_back({entry.path(), std::stoi(match[1].str())});
             }
         }
@@ -152,7 +201,14 @@ bool CLogWriter::PrepareFile(const std::wstring& fileName) {
                          [](const DatedFile& a, const DatedFile& b) { return a.date < b.date; });
         std::size_t excess = std::min(files.size(), files.size() - m_filesToKeep + 1);
         for (std::size_t i = 0; i < excess; ++i) {
-            if (!fs::remove(files[i].path)) {
+            std::error_code ec;
+            if (fs::remove(files[i].path, ec)) {
+                continue;
+            }
+            if (ec) {
+                // Kept, and one file more than the family's count stays until it can go.
+                skipped.push_back(ErrorMessage("remove", files[i].path, ec));
+            } else {
                 m_lastErrorText = kLogDeleteFailedText;
             }
         }

@@ -34,7 +34,9 @@ class CLogWriter {
     }
 
     // Writes one entry "[YYYY/MM/DD hh:mm:ss] text" to today's file. True when it was written or
-    // the writer is off; false when it was lost (then see GetLastErrorText). Never throws.
+    // the writer is off; false when it was lost (then see GetLastErrorText). Never throws. An old
+    // file of the family that rotation cannot examine or delete is left in place and the entry
+    // still written; each such file is reported once in the life of the process (event 6107).
     bool Write(const std::wstring& text);
 
     // The text of the last rotation failure followed by CR LF and the entry that it cost, or the
@@ -54,9 +56,13 @@ class CLogWriter {
     static FormatArg ToFormatArg(Number number) { return static_cast<std::int64_t>(number); }
 
     bool WriteFormatted(std::wstring_view format, const FormatArg* args, std::size_t count);
+    // Write under the write mutex; `skipped` gets the messages of the entries rotation skipped.
+    bool WriteLocked(const std::wstring& text, std::vector<std::wstring>& skipped);
     // Makes sure today's file may be written: removes the oldest files of the family when today's
-    // file does not exist yet. False, with the last-error text set, on a file-system failure.
-    bool PrepareFile(const std::wstring& fileName);
+    // file does not exist yet. An entry of the family that cannot be examined or deleted is kept
+    // and its file-system message added to `skipped` (reported once per process by Write). False,
+    // with the last-error text set, when the folder cannot be read.
+    bool PrepareFile(const std::wstring& fileName, std::vector<std::wstring>& skipped);
 
     std::wstring m_basePath;
     std::mutex& m_writeMutex;

@@ -169,6 +169,51 @@ std::string Quote(std::wstring_view text) {
     return out;
 }
 
+void AppendUtf8(std::string* out, std::uint32_t c) {
+    if (c < 0x80) {
+        out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// UTF-16LE bytes (after the byte-order mark) as UTF-8. An unpaired surrogate becomes the byte
+// 0xFF, which no UTF-8 text holds, so that its line is reported rather than read with a
+// replacement character; an odd last byte is left out and `oddByte` set.
+std::string Utf16LeToUtf8(std::string_view bytes, bool* oddByte) {
+    std::string out;
+    out.reserve(bytes.size());
+    *oddByte = bytes.size() % 2 != 0;
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&bytes](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i])) |
+               (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8);
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const std::uint32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
+            unit(i + 1) <= 0xDFFF) {
+            AppendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out.push_back('\xFF');
+        } else {
+            AppendUtf8(&out, u);
+        }
+    }
+    return out;
+}
+
 bool IsValidUtf8(std::string_view text) {
     for (unsigned char c : text) {
         if (c >= 0x80) {
@@ -317,9 +362,22 @@ void CRegFile::AddProblem(std::size_t line, std::wstring message) {
     m_problems.push_back(RegFileProblem{line, std::move(message)});
 }
 
-CRegFile CRegFile::Parse(std::string_view text) {
+CRegFile CRegFile::Parse(std::string_view bytes) {
     CRegFile file;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    // The registry editor exports UTF-16LE with a byte-order mark; files written here are UTF-8
+    // (a byte-order mark is allowed).
+    std::string converted;
+    std::string_view text = bytes;
+    if (text.substr(0, 2) == "\xFF\xFE") {
+        bool oddByte = false;
+        converted = Utf16LeToUtf8(text.substr(2), &oddByte);
+        text = converted;
+        file.m_utf16 = true;
+        if (oddByte) {
+            file.AddProblem(1,
+                            L"the UTF-16 file ends in half a character (an odd number of bytes)");
+        }
+    } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
     std::size_t lineNumber = 0;
@@ -377,7 +435,8 @@ void CRegFile::ParseLine(std::string_view line, std::size_t lineNumber, std::siz
         return;
     }
     if (!IsValidUtf8(line)) {
-        AddProblem(lineNumber, L"the line is not valid UTF-8");
+        AddProblem(lineNumber,
+                   m_utf16 ? L"the line is not valid UTF-16" : L"the line is not valid UTF-8");
         if (line.front() == '[') {
             *current = kNone;
             *skipping = true;

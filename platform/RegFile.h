@@ -1,5 +1,6 @@
-// A registry hive kept as text in the format that the Windows registry editor exports, UTF-8
-// encoded:
+// A registry hive kept as text in the format that the Windows registry editor exports, read in
+// UTF-8 (with or without a byte-order mark) or in UTF-16LE with its byte-order mark (the registry
+// editor's own export), and written in UTF-8:
 //
 //   Windows Registry Editor Version 5.00
 //
@@ -46,8 +47,8 @@ class CRegFile {
   public:
     static constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 
-    // Parses the text of a .reg file; see above for what happens to lines that do not parse.
-    static CRegFile Parse(std::string_view text);
+    // Parses the bytes of a .reg file; see above for what happens to lines that do not parse.
+    static CRegFile Parse(std::string_view bytes);
 
     // The document as .reg text: the header, then the keys in tree order (a parent before its
     // subkeys), long hex lines continued at about 80 columns as the registry editor does.
@@ -96,6 +97,7 @@ class CRegFile {
 
     std::vector<RegFileKey> m_keys;
     std::vector<RegFileProblem> m_problems;
+    bool m_utf16 = false;  // the file was read as UTF-16LE
 };
 
 }  // namespace platform

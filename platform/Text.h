@@ -61,5 +61,8 @@ std::string ProcessLocaleName();
 // Wide <-> the encoding of the current C locale (what text files use).
 std::string WideToLocale(std::wstring_view text);
 std::wstring LocaleToWide(std::string_view bytes);
+// Whether `bytes` are well-formed text in the encoding of the current C locale, so that
+// LocaleToWide gives them without a replacement character.
+bool IsLocaleText(std::string_view bytes);
 
 }  // namespace platform

@@ -9,7 +9,11 @@
 
 namespace platform {
 
-std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view path) {
+std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view path,
+                                                           std::size_t* firstUndecodableLine) {
+    if (firstUndecodableLine != nullptr) {
+        *firstUndecodableLine = 0;
+    }
     std::string bytes;
     try {
         std::ifstream in(NativePath(path), std::ios::binary);
@@ -39,7 +43,11 @@ std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view pat
         if (hasLineFeed && length > 0 && bytes[end - 1] == '\r') {
             --length;
         }
-        lines.push_back(LocaleToWide(std::string_view(bytes).substr(start, length)));
+        const std::string_view line = std::string_view(bytes).substr(start, length);
+        if (firstUndecodableLine != nullptr && *firstUndecodableLine == 0 && !IsLocaleText(line)) {
+            *firstUndecodableLine = lines.size() + 1;
+        }
+        lines.push_back(LocaleToWide(line));
         start = hasLineFeed ? end + 1 : end;
     }
     return lines;

@@ -19,7 +19,11 @@ std::wstring WidePath(const std::filesystem::path& path);
 // before that LF is dropped (any other CR stays), and the last line counts even without an LF at
 // its end (an LF at the very end adds no empty line). Each line is converted from the encoding of
 // the current locale. Empty lines are kept. nullopt when the file cannot be opened or read.
-std::optional<std::vector<std::wstring>> ReadTextFileLines(std::wstring_view path);
+// With `firstUndecodableLine`: set to the 1-based number of the first line that holds a byte
+// sequence the locale's encoding does not define (such a line reads with U+FFFD in its place),
+// or 0 when there is none.
+std::optional<std::vector<std::wstring>> ReadTextFileLines(
+    std::wstring_view path, std::size_t* firstUndecodableLine = nullptr);
 
 // Creates `path` anew (an existing file is truncated) and writes `text` into it, converted to the
 // encoding of the current locale; line ends are written as they stand in `text`. With

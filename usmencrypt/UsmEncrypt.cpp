@@ -1,6 +1,8 @@
 #include "usmencrypt/UsmEncrypt.h"
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "getpoll/GetOidEntry.h"
 #include "getpoll/GetOidList.h"
@@ -8,6 +10,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Path.h"
 #include "platform/Program.h"
+#include "platform/TextFile.h"
 #include "product/RegistryRoot.h"
 #include "settings/SettingLines.h"
 #include "settings/SnmpV3Settings.h"
@@ -25,6 +28,8 @@ constexpr wchar_t kSnmpV3SettingsFailed[] = L"SNMPv3用受信指定ファイル�
 constexpr wchar_t kSucceeded[] = L"SNMP指定ファイルの変換に成功しました。";
 constexpr wchar_t kErrorOccurred[] = L"エラーが発生しました。";
 constexpr wchar_t kUsmEntryInvalid[] = L"SNMPv3認証情報指定が不正です。\r\n%s";
+// The error text of a file with a byte sequence that the locale's encoding does not define.
+constexpr wchar_t kUndecodableLine[] = L"行目に、ロケールの文字コードで読めないバイト列があります";
 
 void PrintLine(const std::wstring& text) {
     platform::PrintToConsole(text + L"\n");
@@ -37,16 +42,40 @@ struct LineOutcome {
     std::wstring formatted;       // the line to write back
 };
 
+// The non-empty lines of the settings file at `path` (none when it cannot be read), or nullopt
+// when a line holds bytes that the locale's encoding cannot read: rewriting the file would put
+// replacement characters in their place, and the next run would delete the backup that still
+// holds them. That is told on the console with the file and the line.
+std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path) {
+    std::size_t undecodable = 0;
+    std::optional<std::vector<std::wstring>> lines =
+        platform::ReadTextFileLines(path, &undecodable);
+    if (!lines) {
+        return std::vector<std::wstring>();
+    }
+    if (undecodable != 0) {
+        PrintLine(std::wstring(kErrorOccurred) + L"[" + path + L" " + std::to_wstring(undecodable) +
+                  kUndecodableLine + L"]");
+        return std::nullopt;
+    }
+    std::erase_if(*lines, [](const std::wstring& line) { return line.empty(); });
+    return lines;
+}
+
 // Reads the file at `path` line by line with `convertLine(tokens, cipher)`, tells each rejected
 // line, and rewrites the file with the accepted ones. True when there was nothing to write or the
-// rewrite succeeded.
+// rewrite succeeded; false, with the file untouched, when it holds bytes the locale cannot read.
 template <typename ConvertLine>
 bool ConvertFile(const std::wstring& path, ConvertLine convertLine) {
+    std::optional<std::vector<std::wstring>> lines = ReadLines(path);
+    if (!lines) {
+        return false;
+    }
     CPassPhraseCipher cipher;
     std::wstring text;
     std::size_t accepted = 0;
     bool cipherFailed = false;
-    for (const std::wstring& line : ReadSettingLines(path, false)) {
+    for (const std::wstring& line : *lines) {
         LineOutcome outcome = convertLine(SplitOptionLine(line), cipher);
         if (!outcome.rejection.empty()) {
             PrintLine(FormatLineMessage(outcome.rejection, line));

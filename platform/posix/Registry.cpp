@@ -12,6 +12,7 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -132,6 +133,24 @@ StorePaths Paths(std::error_code& ec) {
     return StorePaths{folder / "HKLM.reg", folder / "HKLM.reg.lock"};
 }
 
+// Tells on standard error, once in the life of the process (the first time a read finds any),
+// which lines of the file do not parse: they are skipped, and the file is not rewritten while
+// they are there. Without this a product key on such a line would only seem to be missing.
+void ReportProblemsOnce(const CRegFile& store, const std::filesystem::path& file) {
+    static std::once_flag once;
+    if (!store.HasProblems()) {
+        return;
+    }
+    std::call_once(once, [&] {
+        std::string text = WideToLocale(
+            L"The registry file holds lines that do not parse; they are skipped, and the file is "
+            L"not changed until they are mended:\n" +
+            store.DescribeProblems(LocaleToWide(file.string())));
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    });
+}
+
 // Reads and parses the file; a missing file is an empty registry.
 std::uint32_t ReadStore(const std::filesystem::path& file, CRegFile* store) {
     std::error_code ec;
@@ -153,6 +172,7 @@ std::uint32_t ReadStore(const std::filesystem::path& file, CRegFile* store) {
         return kErrorAccessDenied;
     }
     *store = CRegFile::Parse(text.str());
+    ReportProblemsOnce(*store, file);
     return kErrorSuccess;
 }
 

@@ -210,4 +210,15 @@ std::wstring LocaleToWide(std::string_view bytes) {
     return ToWide(LocaleCodeset(), bytes, L'\uFFFD');
 }
 
+bool IsLocaleText(std::string_view bytes) {
+    iconv_t cd = Cache().Get("WCHAR_T", LocaleCodeset());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    bool replaced = false;
+    const std::string replacement(sizeof(wchar_t), '\0');
+    Convert(cd, bytes.data(), bytes.size(), 1, replacement, &replaced);
+    return !replaced;
+}
+
 }  // namespace platform

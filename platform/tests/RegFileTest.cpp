@@ -345,3 +345,63 @@ TEST(RegFileTest, RepeatedBlocksAndValuesMerge) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text as the registry editor exports it: UTF-16LE behind its byte-order mark, CR LF line ends.
+std::string Utf16LeExport(std::wstring_view text) {
+    std::string out = "\xFF\xFE";
+    for (wchar_t c : text) {
+        if (c == L'\n') {
+            out += std::string("\r\0\n\0", 4);
+            continue;
+        }
+        std::vector<std::uint8_t> units = platform::WideToUtf16Le(std::wstring_view(&c, 1));
+        out.append(units.begin(), units.end());
+    }
+    return out;
+}
+
+TEST(RegFileTest, TheRegistryEditorsUtf16ExportReadsAsItsUtf8Form) {
+    const std::wstring text =
+        L"Windows Registry Editor Version 5.00\n\n"
+        L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\n"
+        L"\"InstallDir\"=\"C:\\\\Program Files\\\\VORMA\\\\監視\\\\\"\n"
+        L"\"Emoji\"=\"\U0001F600\"\n"
+        L"\"LCID\"=dword:00000411\n\n";
+    CRegFile fromUtf16 = CRegFile::Parse(Utf16LeExport(text));
+    EXPECT_FALSE(fromUtf16.HasProblems()) << Describe(fromUtf16);
+    CRegFile fromUtf8 = CRegFile::Parse(platform::WideToUtf8(text));
+    EXPECT_EQ(fromUtf16.Serialize(), fromUtf8.Serialize());
+    const RegFileValue* dir =
+        fromUtf16.FindValue(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6", L"InstallDir");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(dir->data, Utf16Z(L"C:\\Program Files\\VORMA\\監視\\"));
+    // Written back in UTF-8.
+    EXPECT_EQ(fromUtf16.Serialize().rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+}
+
+TEST(RegFileTest, MalformedUtf16IsReportedWithItsLine) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::string problem;
+    };
+    const std::string header = Utf16LeExport(L"Windows Registry Editor Version 5.00\n\n");
+    const std::string key = Utf16LeExport(L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n").substr(2);
+    const Case cases[] = {
+        {"an unpaired surrogate",
+         header + key + Utf16LeExport(L"\"A\"=\"").substr(2) + std::string("\x00\xD8", 2) +
+             Utf16LeExport(L"\"\n").substr(2),
+         "test.reg line 4: the line is not valid UTF-16"},
+        {"an odd number of bytes", header + key + "x",
+         "test.reg line 1: the UTF-16 file ends in half a character"},
+    };
+    for (const Case& c : cases) {
+        CRegFile file = CRegFile::Parse(c.bytes);
+        EXPECT_NE(Describe(file).find(c.problem), std::string::npos) << c.what << Describe(file);
+        EXPECT_TRUE(file.KeyExists(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\A")) << c.what;
+    }
+}
+
+}  // namespace

@@ -280,4 +280,24 @@ std::wstring LocaleToWide(std::string_view bytes) {
     return ToWide(LocaleCodePage(), bytes);
 }
 
+bool IsLocaleText(std::string_view bytes) {
+    // Asked piece by piece (cut after a line feed, as ToWide cuts): MB_ERR_INVALID_CHARS makes
+    // the conversion fail on a sequence the code page does not define.
+    while (!bytes.empty()) {
+        std::size_t n = std::min(bytes.size(), kMaxPiece);
+        if (n < bytes.size()) {
+            std::size_t lf = bytes.substr(0, n).rfind('\n');
+            if (lf != std::string_view::npos) {
+                n = lf + 1;
+            }
+        }
+        if (::MultiByteToWideChar(LocaleCodePage(), MB_ERR_INVALID_CHARS, bytes.data(),
+                                  static_cast<int>(n), nullptr, 0) <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(n);
+    }
+    return true;
+}
+
 }  // namespace platform

@@ -105,6 +105,20 @@ TEST(PatternCacheTest, RequiredWordsAreThoseEveryMatchContains) {
         {L"(ab)*", {}},
         {L"a{2}", {}},
         {L"\\.x", {}},
+        {L"x+?y", {L"x", L"y"}},
+        {L"x*?y", {L"y"}},
+        {L"a.+b", {L"a", L"b"}},
+        // A quantifier on a quantifier repeats the whole quantified part ("qqq+*" is "(qqq+)*"
+        // and matches every text), one on an anchor or at the start is the library's own reading:
+        // no words are required.
+        {L"qqq+*", {}},
+        {L"X+??", {}},
+        {L"X+?*", {}},
+        {L"ab**", {}},
+        {L"a??+", {}},
+        {L"*a", {}},
+        {L"^*a", {}},
+        {L"a$?", {}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(CPatternCache::RequiredWords(c.pattern), c.expected)
@@ -121,7 +135,7 @@ TEST(PatternCacheTest, AnInvalidPatternKeepsItsErrorAndIsCompiledOnce) {
 }
 
 // Texts longer than the backtracking limit are searched in one pass of the automaton; forced here
-// on short texts (limit 0), it must find exactly what the backtracking search finds.
+// on short texts, it must find exactly what the backtracking search finds.
 TEST(PatternCacheTest, TheOnePassSearchAgreesWithBacktracking) {
     const std::wstring patterns[] = {
         L"if.*Down",   L"^Rout[e]r",     L"Dow[n]$",     L"^$",        L"a|^b",
@@ -152,7 +166,7 @@ TEST(PatternCacheTest, TheOnePassSearchAgreesWithBacktracking) {
         ASSERT_TRUE(compiled->linear.has_value()) << std::string(pattern.begin(), pattern.end());
         const std::wregex regex(pattern);
         for (const std::wstring& text : texts) {
-            EXPECT_EQ(compiled->Search(text, 0), std::regex_search(text, regex))
+            EXPECT_EQ(compiled->SearchLinear(text), std::regex_search(text, regex))
                 << std::string(pattern.begin(), pattern.end()) << " in text "
                 << std::string(text.begin(), text.end());
         }
@@ -182,23 +196,85 @@ TEST(PatternCacheTest, LongTextsAreSearchedWithoutExhaustingTheStack) {
     }
 }
 
-// A back-reference or a lookahead keeps a pattern to the backtracking search: in a long text its
-// search fails with the library's error for a match beyond its resources, in a short one it runs.
-TEST(PatternCacheTest, PatternsThatOnlyBacktrackFailOnLongTexts) {
-    const std::wstring longText(CPatternCache::kBacktrackingTextLimit + 1, L'a');
-    const std::wstring shortText(CPatternCache::kBacktrackingTextLimit, L'a');
+// A back-reference or a lookahead keeps a pattern to the backtracking search, which runs long
+// texts on a thread with a large stack: far beyond the length at which it would overflow an
+// 8 MiB stack (about 26,000 characters for the first pattern).
+TEST(PatternCacheTest, PatternsThatOnlyBacktrackSearchLongTexts) {
+    std::wstring text;
+    for (int i = 0; i < 6000; ++i) {
+        text += L"ab\n xB";  // 36,000 characters
+    }
+    struct Case {
+        std::wstring pattern;
+        std::wstring tail;  // appended to the text
+        bool found;
+    };
+    const Case cases[] = {
+        {L"^(?!.*zzz)[\\s\\S]*MARK", L"MARK", true},
+        {L"^(?!.*zzz)[\\s\\S]*MARK", L"zzz MARK", true},  // "." stops at the first line end
+        {L"^(?![\\s\\S]*zzz)[\\s\\S]*MARK", L"zzz MARK", false},
+        {L"^(?!.*zzz)[\\s\\S]*MARK", L"", false},
+        {L"(B)\\1?", L"", true},
+        {L"(Q)\\1", L"Q", false},
+        {L"(Q)\\1", L"QQ", true},
+        {L"(?:a|b|\n| |x|B)*(?=MARK$)", L"MARK", true},
+    };
     CPatternCache cache;
-    for (const std::wstring pattern : {L"(a)\\1", L"a(?=a)", L"^(?!b)"}) {
-        std::shared_ptr<const CPatternCache::Compiled> compiled = cache.Get(pattern);
+    for (const Case& c : cases) {
+        std::shared_ptr<const CPatternCache::Compiled> compiled = cache.Get(c.pattern);
         ASSERT_TRUE(compiled->valid);
         EXPECT_FALSE(compiled->linear.has_value());
-        EXPECT_TRUE(compiled->Search(shortText));
+        const std::wstring searched = text + c.tail;
+        ASSERT_GT(compiled->textLimit, searched.size());
+        EXPECT_EQ(compiled->Search(searched), c.found)
+            << std::string(c.pattern.begin(), c.pattern.end());
+    }
+}
+
+// Beyond a pattern's text limit the search fails with the library's error for a match beyond its
+// resources, instead of overflowing the stack.
+TEST(PatternCacheTest, TextsBeyondThePatternsLimitFailWithTheStackError) {
+    CPatternCache cache;
+    for (const std::wstring pattern : {L"(a)\\1", L"a(?=a)", L"^(?!b)", L"(?:(a)\\1?){2}"}) {
+        std::shared_ptr<const CPatternCache::Compiled> compiled = cache.Get(pattern);
+        ASSERT_TRUE(compiled->valid);
+        ASSERT_FALSE(compiled->linear.has_value());
+        EXPECT_TRUE(compiled->Search(std::wstring(compiled->inlineTextLimit, L'a')));
+        EXPECT_TRUE(compiled->Search(std::wstring(compiled->inlineTextLimit + 1, L'a')));
         try {
-            compiled->Search(longText);
+            compiled->Search(std::wstring(compiled->textLimit + 1, L'a'));
             ADD_FAILURE() << "no error for " << std::string(pattern.begin(), pattern.end());
         } catch (const std::regex_error& e) {
             EXPECT_EQ(e.code(), std::regex_constants::error_stack);
         }
+    }
+}
+
+// The limits follow the stack a character may cost: more for a bigger pattern, far more for a
+// counted repetition.
+TEST(PatternCacheTest, StackWeightGrowsWithWhatACharacterMayPassThrough) {
+    struct Case {
+        std::wstring pattern;
+        std::size_t weight;
+    };
+    const Case cases[] = {
+        {L"a", 1},
+        {L"abc", 3},
+        {L"\\d+", 2},
+        {L"[a-z\\]]*", 2},
+        {L"[]a]", 1},
+        {L"(a)", 3},
+        {L"(a|b)*", 6},
+        {L"a{3}", 5},
+        {L"a{2,5}", 7},
+        {L"a{4,}", 6},
+        {L"(ab){2}", 4 + 4 * 3},
+        {L"((a){10}){10}", 38 + 38 * 11},
+        {L"", 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CPatternCache::StackWeight(c.pattern), c.weight)
+            << std::string(c.pattern.begin(), c.pattern.end());
     }
 }
 

@@ -298,6 +298,36 @@ TEST(RegistryTest, DeletingAKeyTreeTakesItsSubkeys) {
     EXPECT_EQ(stays.rc(), 0u);
 }
 
+// The registry editor's export (UTF-16LE with its byte-order mark) is read; the first change
+// writes the file in UTF-8.
+TEST(RegistryTest, TheRegistryEditorsUtf16ExportIsReadAndRewrittenInUtf8) {
+    test::TempSysRoot root;
+    const std::u16string text =
+        u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillon\\VORMAW6]\r\n"
+        u"\"InstallDir\"=\"/opt/監視\"\r\n\r\n";
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    WriteText(StoreFile(root), bytes);
+    EXPECT_EQ(CheckRegistryStore(nullptr), 0u);
+    RegKey key = 0;
+    ASSERT_EQ(
+        OpenRegistryKey(kHkeyLocalMachine, L"SOFTWARE\\Quillon\\VORMAW6", kKeyAllAccess, &key), 0u);
+    std::vector<std::uint8_t> data;
+    EXPECT_EQ(Get(key, L"InstallDir", nullptr, &data), 0u);
+    EXPECT_EQ(data, Utf16Z(L"/opt/監視"));
+    EXPECT_EQ(Set(key, L"LCID", kRegDword, {0x11, 4, 0, 0}), 0u);
+    CloseRegistryKey(key);
+    std::ifstream in(StoreFile(root), std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+    EXPECT_EQ(written.rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
+    EXPECT_NE(written.find("\"InstallDir\"=\"/opt/監視\""), std::string::npos);
+}
+
 TEST(RegistryTest, AMalformedFileIsReadButNeverRewritten) {
     test::TempSysRoot root;
     const std::string text =

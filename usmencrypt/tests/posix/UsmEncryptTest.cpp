@@ -551,4 +551,75 @@ TEST_F(UsmEncryptTest, ShiftJisLocaleReadsAndWritesCodePage932) {
             L"-v:3 -u:\"監視表\" -a:MD5 -A:\"Yc6k7DUpGoM1tfHSudftyA==\" -agent:h -oid:o\r\n"));
 }
 
+// A byte sequence that the locale's encoding does not define would be read as U+FFFD and written
+// back so, with the original only in the backup that the next run deletes: the file fails, and it
+// and an earlier backup stay as they were.
+TEST_F(UsmEncryptTest, FileWithBytesTheLocaleCannotReadFailsAndStaysAsItWas) {
+    const std::string sjisUser = platform::WideToCodePage(platform::kCodePage932, L"監視");
+    struct Case {
+        const char* what;
+        std::string locale;
+        std::string getOidList;  // bytes
+        std::string snmpV3;      // bytes
+        int status;
+        std::wstring failedFile;  // the file named in the error
+        std::size_t line;
+    };
+    const Case cases[] = {
+        {"Shift-JIS GetOIDList.txt under UTF-8", "LC_ALL=C.UTF-8",
+         "-v:2c -c:public -agent:h -oid:o\n-v:3 -u:" + sjisUser +
+             " -a:MD5 -AP:password -agent:h -oid:o\n",
+         "-e:8000000001020304 -u:monitor -x:AES -XP:passphrase9\n", 101, L"GetOIDList.txt", 2},
+        {"a cut UTF-8 sequence at the end of the last line", "LC_ALL=C.UTF-8",
+         "-v:2c -c:public -agent:h -oid:o\xE7\x9B", "", 101, L"GetOIDList.txt", 1},
+        {"Shift-JIS SnmpV3Setting.txt under UTF-8", "LC_ALL=C.UTF-8",
+         "-v:2c -c:public -agent:h -oid:o\n",
+         "\n-e:8000000001020304 -u:" + sjisUser + " -x:AES -XP:passphrase9\r\n", 102,
+         L"SnmpV3Setting.txt", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(GetOidList(), c.getOidList);
+        WriteBytes(SnmpV3(), c.snmpV3);
+        WriteBytes(GetOidListBackup(), "old get backup");
+        WriteBytes(SnmpV3Backup(), "old usm backup");
+        test::ToolSetup setup;
+        setup.environment = {c.locale};
+        test::ToolResult run = test::RunTool(setup);
+        EXPECT_EQ(run.status, c.status);
+        const std::wstring path = platform::WidePath(m_config / c.failedFile);
+        EXPECT_EQ(Output(run), L"エラーが発生しました。[" + path + L" " + std::to_wstring(c.line) +
+                                   L"行目に、ロケールの文字コードで読めないバイト列があります]\n" +
+                                   (c.status == 101 ? kGetOidListFailed : kSnmpV3Failed));
+        if (c.status == 101) {
+            EXPECT_EQ(ReadBytes(GetOidList()), c.getOidList);
+            EXPECT_EQ(ReadBytes(GetOidListBackup()), "old get backup");
+        } else {
+            // The first file was read whole and converted before the second failed.
+            EXPECT_EQ(ReadBytes(GetOidListBackup()), c.getOidList);
+        }
+        EXPECT_EQ(ReadBytes(SnmpV3()), c.snmpV3);
+        EXPECT_EQ(ReadBytes(SnmpV3Backup()), "old usm backup");
+    }
+}
+
+// Under a Shift-JIS locale the same bytes read well, and a byte that code page 932 leaves
+// undefined fails the file.
+TEST_F(UsmEncryptTest, ShiftJisLocaleFailsOnBytesCodePage932LeavesUndefined) {
+    try {
+        std::locale probe("ja_JP.SJIS");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "no ja_JP.SJIS locale on this machine";
+    }
+    const std::string original =
+        "-v:2c -c:public -agent:h -oid:o\n-v:2c -c:\xA0\xFD -agent:h -oid:o\n";
+    WriteBytes(GetOidList(), original);
+    test::ToolSetup sjis;
+    sjis.environment = {"LC_ALL=ja_JP.SJIS"};
+    test::ToolResult run = test::RunTool(sjis);
+    EXPECT_EQ(run.status, 101);
+    EXPECT_EQ(ReadBytes(GetOidList()), original);
+    EXPECT_FALSE(fs::exists(GetOidListBackup()));
+}
+
 }  // namespace
