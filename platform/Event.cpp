@@ -10,19 +10,19 @@ Event::Event(Reset reset, bool initiallySignalled)
 Event::~Event() = default;
 
 void Event::Set() {
-    std::vector<Waiter*> waiters;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_signalled = true;
-        waiters = m_waiters;
-    }
+    // The waiters of WaitAny are told under the event's lock: WaitAny removes its waiter under the
+    // same lock before the waiter (an object of its frame) goes away, so none is told after it
+    // has gone. Told after the lock was let go, a waiter whose WaitAny had returned in between
+    // was written to in a frame that no longer existed, which hung or aborted the caller.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signalled = true;
     if (m_reset == Reset::kManual) {
         m_cv.notify_all();
     } else {
         m_cv.notify_one();
     }
-    for (Waiter* waiter : waiters) {
-        std::lock_guard<std::mutex> lock(waiter->mutex);
+    for (Waiter* waiter : m_waiters) {
+        std::lock_guard<std::mutex> waiterLock(waiter->mutex);
         waiter->woken = true;
         waiter->cv.notify_all();
     }

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/Event.h"
 
@@ -69,6 +72,56 @@ TEST(EventTest, ManySettersNeverLoseAWakeUp) {
         setter.join();
         EXPECT_EQ(index, round % 2 ? 0u : 1u);
     }
+}
+
+// Overwrites the stack below the caller, where the frame of a WaitAny that has returned was: a
+// waiter that a late Set() still told would then be a mutex that looks locked for ever.
+[[gnu::noinline]] void ScribbleStack() {
+    volatile unsigned char bytes[8192];
+    std::memset(const_cast<unsigned char*>(bytes), 0xff, sizeof bytes);
+}
+
+TEST(EventTest, ASetThatRacesTheEndOfAWaitAnyNeverTouchesTheGoneWaiter) {
+    // One thread waits on {a, b} again and again and is woken by b; another sets a all the while,
+    // as the service main sets the scheduler's stop event while the scheduler's main loop, woken by
+    // its dispatch event, leaves its wait.
+    Event a(Event::Reset::kAuto);
+    Event b(Event::Reset::kAuto);
+    std::atomic<bool> done{false};
+    std::atomic<int> waits{0};
+    std::thread waiter([&] {
+        for (int i = 0; i < 200000; ++i) {
+            b.Set();
+            Event::WaitAny({&a, &b});
+            ScribbleStack();
+            waits.fetch_add(1);
+        }
+        done = true;
+    });
+    // More setters than cores, so that a setter is preempted between the steps of a Set().
+    std::vector<std::thread> setters;
+    for (int i = 0; i < 6; ++i) {
+        setters.emplace_back([&] {
+            while (!done) {
+                a.Set();
+            }
+        });
+    }
+    // A guard against a hang, not a measure of speed: a deadlocked thread cannot be joined.
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    if (!done) {
+        ADD_FAILURE() << "a Set() hung on a waiter that had gone, after " << waits.load()
+                      << " waits";
+        std::_Exit(1);
+    }
+    waiter.join();
+    for (std::thread& setter : setters) {
+        setter.join();
+    }
+    EXPECT_EQ(waits.load(), 200000);
 }
 
 }  // namespace
