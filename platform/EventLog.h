@@ -3,8 +3,10 @@
 // root, and a copy to syslog when there is one (see README, "Linux layout").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +47,37 @@ class EventLogSource {
   private:
     explicit EventLogSource(std::uintptr_t handle) : m_handle(handle) {}
     std::uintptr_t m_handle = 0;
+};
+
+// While an EventLogBatch lives on a thread, the events that the thread reports are collected and
+// written together, in the order reported: one write (under one lock) once kMaxEvents events or
+// kMaxBytes bytes are collected, at Flush, and when the batch ends. Report then returns true once
+// its event is collected; the events that a write lost are counted by the batch. A thread that
+// reports a stream of events (the dispatch of a backlog) so pays one write for many; a batch is
+// ended or flushed as soon as the stream pauses, so no event waits for a later one. Batches do
+// not nest: a second batch on the same thread collects nothing of its own. Where the system keeps
+// the log (Windows), every event is reported at once and a batch only counts nothing.
+class EventLogBatch {
+  public:
+    static constexpr std::size_t kMaxEvents = 64;
+    static constexpr std::size_t kMaxBytes = 64 * 1024;
+
+    EventLogBatch();
+    // Writes what is still collected.
+    ~EventLogBatch();
+    EventLogBatch(const EventLogBatch&) = delete;
+    EventLogBatch& operator=(const EventLogBatch&) = delete;
+
+    // Writes what is collected; the number of events that this write lost.
+    std::size_t Flush();
+
+    // The events that the writes of this batch lost so far.
+    std::size_t LostEvents() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> m_state;
 };
 
 }  // namespace platform

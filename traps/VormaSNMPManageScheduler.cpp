@@ -8,6 +8,7 @@
 
 #include "common/LogWriter.h"
 #include "getpoll/GetCycle.h"
+#include "platform/EventLog.h"
 #include "platform/Memory.h"
 #include "platform/Path.h"
 #include "platform/PortHolder.h"
@@ -375,6 +376,9 @@ void CVormaSNMPManageScheduler::StopSequence() {
 void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
     try {
         CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
+        // The events of a backlog are written a batch at a time; the batch is written out when
+        // the queue runs empty and the run ends, so an event never waits for the next datagram.
+        platform::EventLogBatch eventBatch;
         while (true) {
             if (IsStopping() == 0) {
                 m_snmpApi.ReceiveRound();

@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -580,6 +581,256 @@ const std::string& SourceNameUtf8(std::wstring_view name) {
 
 }  // namespace
 
+namespace {
+
+// One event as reported: formatted and written later, by the batch's writer.
+struct ReportedEvent {
+    std::size_t source = 0;  // index into the batch's source names
+    std::uint16_t type = 0;
+    std::uint16_t category = 0;
+    std::uint32_t eventId = 0;
+    std::time_t time = 0;
+    std::vector<std::wstring> strings;
+};
+
+// Events collected for one file, written with one write.
+struct CollectedEvents {
+    std::filesystem::path file;
+    std::vector<std::string> sources;
+    std::vector<ReportedEvent> events;
+
+    void Clear() {
+        sources.clear();
+        events.clear();  // the vectors keep their capacity for the next collection
+    }
+};
+
+// The line of one event in the log file, and its message text (for syslog).
+std::string EventLine(const std::string& sourceName, const ReportedEvent& event,
+                      std::string& message) {
+    message = WideToUtf8(EventMessage(event.eventId, event.strings));
+    std::string line;
+    line.reserve(256 + 2 * message.size());
+    line.append(R"({"TimeGenerated":")");
+    line.append(LocalTimestamp(event.time));
+    line.append(R"(","SourceName":)");
+    AppendJsonString(line, sourceName);
+    line.append(R"(,"EventID":)").append(std::to_string(event.eventId & 0xFFFFu));
+    line.append(R"(,"EventIdentifier":)").append(std::to_string(event.eventId));
+    line.append(R"(,"EventType":)").append(std::to_string(event.type));
+    line.append(R"(,"Category":)").append(std::to_string(event.category));
+    line.append(R"(,"Strings":[)");
+    for (std::size_t i = 0; i < event.strings.size(); ++i) {
+        if (i > 0) {
+            line.push_back(',');
+        }
+        AppendJsonString(line, WideToUtf8(event.strings[i]));
+    }
+    line.append(R"(],"Message":)");
+    AppendJsonString(line, message);
+    line.append("}\n");
+    return line;
+}
+
+// Writes the collected events with one write, sends each to syslog; the number of events lost.
+std::size_t WriteCollected(const CollectedEvents& collected) {
+    if (collected.events.empty()) {
+        return 0;
+    }
+    std::string lines;
+    std::string message;
+    std::vector<std::string> messages;
+    messages.reserve(collected.events.size());
+    for (const ReportedEvent& event : collected.events) {
+        lines.append(EventLine(collected.sources[event.source], event, message));
+        messages.push_back(std::move(message));
+    }
+    const bool written = CLogFileWriter::Instance().Append(collected.file, lines);
+    for (std::size_t i = 0; i < collected.events.size(); ++i) {
+        const ReportedEvent& event = collected.events[i];
+        SendToSyslog(collected.sources[event.source], event.type, event.eventId, messages[i]);
+    }
+    return written ? 0 : collected.events.size();
+}
+
+// The process's writer of full batches: while it formats and writes one batch, the thread that
+// collected it goes on collecting the next. Its thread is started on first use and then waits,
+// costing nothing, for the next batch.
+class CBatchWriter {
+  public:
+    static CBatchWriter& Instance() {
+        static const bool registered = [] {
+            ::pthread_atfork(nullptr, nullptr, &CBatchWriter::AfterForkInChild);
+            return true;
+        }();
+        (void)registered;
+        CBatchWriter* writer = s_writer.load(std::memory_order_acquire);
+        if (writer == nullptr) {
+            CBatchWriter* made = new CBatchWriter();  // lives as long as the process
+            if (s_writer.compare_exchange_strong(writer, made, std::memory_order_acq_rel)) {
+                writer = made;
+            } else {
+                delete made;
+            }
+        }
+        return *writer;
+    }
+
+    // Takes the events of `collected` (leaving it empty) to write them on the writer's thread,
+    // once the batch before them is written; the events lost are added to `*lost`, which must
+    // stay valid until Wait returns. False, with nothing taken, when the thread cannot be
+    // started: the caller writes them itself.
+    bool Submit(CollectedEvents& collected, std::atomic<std::size_t>* lost) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_started) {
+            try {
+                m_thread = std::thread([this] { Run(); });
+                m_thread.detach();
+                m_started = true;
+            } catch (const std::system_error&) {
+                return false;
+            }
+        }
+        m_idle.wait(lock, [this] { return !m_busy; });
+        std::swap(m_work, collected);
+        collected.Clear();
+        m_lost = lost;
+        m_busy = true;
+        m_wake.notify_one();
+        return true;
+    }
+
+    // Waits until the batch given last is written.
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_idle.wait(lock, [this] { return !m_busy; });
+    }
+
+  private:
+    // A child process has no writer thread (and the parent's may have held the lock): it starts
+    // with a writer of its own. The parent's is left alone, not freed.
+    static void AfterForkInChild() { s_writer.store(nullptr, std::memory_order_release); }
+
+    static inline std::atomic<CBatchWriter*> s_writer{nullptr};
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_busy; });
+            lock.unlock();
+            std::size_t lost = 0;
+            try {
+                lost = WriteCollected(m_work);
+            } catch (const std::exception&) {  // out of memory: the batch is lost
+                lost = m_work.events.size();
+            }
+            lock.lock();
+            m_lost->fetch_add(lost, std::memory_order_relaxed);
+            m_busy = false;
+            m_idle.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::thread m_thread;
+    bool m_started = false;
+    bool m_busy = false;                         // m_work is being written
+    CollectedEvents m_work;                      // the writer's own while m_busy
+    std::atomic<std::size_t>* m_lost = nullptr;  // under m_mutex
+};
+
+}  // namespace
+
+// What a batch has collected: a full batch goes to the batch writer, the rest is written on the
+// batch's own thread when it is flushed or ends (after the writer has written what it took), so
+// that the events of a thread reach the file in the order reported.
+struct EventLogBatch::State {
+    CollectedEvents collected;
+    std::size_t bytes = 0;
+    bool submitted = false;  // the batch writer may hold events of this batch
+    std::atomic<std::size_t> lost{0};
+
+    ~State() {
+        if (submitted) {
+            CBatchWriter::Instance().Wait();
+        }
+    }
+
+    std::size_t Write() {
+        const std::size_t lostBefore = lost.load(std::memory_order_relaxed);
+        if (submitted) {
+            CBatchWriter::Instance().Wait();
+            submitted = false;
+        }
+        std::size_t lostNow = 0;
+        try {
+            lostNow = WriteCollected(collected);
+        } catch (const std::exception&) {  // out of memory
+            lostNow = collected.events.size();
+        }
+        lost.fetch_add(lostNow, std::memory_order_relaxed);
+        collected.Clear();
+        bytes = 0;
+        return lost.load(std::memory_order_relaxed) - lostBefore;
+    }
+
+    void Collect(const RegisteredSource& source, std::uint16_t type, std::uint16_t category,
+                 std::uint32_t eventId, const std::vector<std::wstring>& strings) {
+        if (!collected.events.empty() && collected.file != source.logFile) {
+            Write();
+        }
+        if (collected.events.empty()) {
+            collected.file = source.logFile;
+        }
+        std::size_t index = 0;
+        while (index < collected.sources.size() && collected.sources[index] != source.name) {
+            ++index;
+        }
+        if (index == collected.sources.size()) {
+            collected.sources.push_back(source.name);
+        }
+        collected.events.push_back({index, type, category, eventId, std::time(nullptr), strings});
+        for (const std::wstring& text : strings) {
+            bytes += text.size();
+        }
+        if (collected.events.size() >= kMaxEvents || bytes >= kMaxBytes) {
+            bytes = 0;
+            if (CBatchWriter::Instance().Submit(collected, &lost)) {
+                submitted = true;
+            } else {
+                Write();
+            }
+        }
+    }
+};
+
+namespace {
+thread_local EventLogBatch::State* t_batch = nullptr;  // the batch that collects this thread's
+}  // namespace
+
+EventLogBatch::EventLogBatch() : m_state(std::make_unique<State>()) {
+    if (t_batch == nullptr) {
+        t_batch = m_state.get();
+    }
+}
+
+EventLogBatch::~EventLogBatch() {
+    if (t_batch == m_state.get()) {
+        m_state->Write();
+        t_batch = nullptr;
+    }
+}
+
+std::size_t EventLogBatch::Flush() {
+    return t_batch == m_state.get() ? m_state->Write() : 0;
+}
+
+std::size_t EventLogBatch::LostEvents() const {
+    return m_state->lost.load(std::memory_order_relaxed);
+}
+
 std::filesystem::path ApplicationLogFile() {
     return posix::SystemRootPath() / kLogFolder / kApplicationLog;
 }
@@ -629,28 +880,14 @@ bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uin
         return false;
     }
     try {
-        std::string message = WideToUtf8(EventMessage(eventId, strings));
-        std::string line;
-        line.reserve(256 + 2 * message.size());
-        line.append(R"({"TimeGenerated":")");
-        line.append(LocalTimestamp(std::time(nullptr)));
-        line.append(R"(","SourceName":)");
-        AppendJsonString(line, source->name);
-        line.append(R"(,"EventID":)").append(std::to_string(eventId & 0xFFFFu));
-        line.append(R"(,"EventIdentifier":)").append(std::to_string(eventId));
-        line.append(R"(,"EventType":)").append(std::to_string(type));
-        line.append(R"(,"Category":)").append(std::to_string(category));
-        line.append(R"(,"Strings":[)");
-        for (std::size_t i = 0; i < strings.size(); ++i) {
-            if (i > 0) {
-                line.push_back(',');
-            }
-            AppendJsonString(line, WideToUtf8(strings[i]));
+        if (t_batch != nullptr) {
+            t_batch->Collect(*source, type, category, eventId, strings);
+            return true;
         }
-        line.append(R"(],"Message":)");
-        AppendJsonString(line, message);
-        line.append("}\n");
-        bool written = CLogFileWriter::Instance().Append(source->logFile, line);
+        const ReportedEvent event{0, type, category, eventId, std::time(nullptr), strings};
+        std::string message;
+        const std::string line = EventLine(source->name, event, message);
+        const bool written = CLogFileWriter::Instance().Append(source->logFile, line);
         SendToSyslog(source->name, type, eventId, message);
         return written;
     } catch (const std::exception&) {

@@ -66,3 +66,22 @@ void EventLogSource::Deregister() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+// The system writes every event as it is reported: a batch has nothing to collect.
+struct EventLogBatch::State {};
+
+EventLogBatch::EventLogBatch() : m_state(std::make_unique<State>()) {}
+
+EventLogBatch::~EventLogBatch() = default;
+
+std::size_t EventLogBatch::Flush() {
+    return 0;
+}
+
+std::size_t EventLogBatch::LostEvents() const {
+    return 0;
+}
+
+}  // namespace platform

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -519,3 +521,166 @@ TEST(EventLogTest, SourceIsMoveOnlyAndDeregistersOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The texts of writer `writer`'s events in the log, in file order.
+std::vector<std::string> TextsOfWriter(const std::vector<Json>& events, int writer) {
+    const std::string prefix = "writer " + std::to_string(writer) + " ";
+    std::vector<std::string> texts;
+    for (const Json& event : events) {
+        const std::string text = event["Strings"][0].get<std::string>();
+        if (text.compare(0, prefix.size(), prefix) == 0) {
+            texts.push_back(text);
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+// A batch collects the events of its thread and writes them in the order reported: by the time
+// it is flushed or ends, every event is in the file, whole, whatever the count and size (below,
+// at and past a full batch, and events larger than a batch's bytes).
+TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
+    struct Case {
+        int events;
+        std::size_t padding;  // characters added to each event
+    };
+    const Case cases[] = {{1, 0}, {63, 0}, {64, 0}, {65, 0}, {200, 0}, {3, 70000}, {130, 900}};
+    for (const Case& c : cases) {
+        test::TempSysRoot root;
+        auto text = [&](int n) {
+            return L"writer 0 event " + std::to_wstring(n) + L" " + std::wstring(c.padding, L'p');
+        };
+        {
+            platform::EventLogBatch batch;
+            for (int n = 0; n < c.events; ++n) {
+                EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+                ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0, {text(n)}));
+            }
+            EXPECT_LE(ReadEvents().size(), static_cast<std::size_t>(c.events));
+            if (c.events > 100) {
+                EXPECT_EQ(batch.Flush(), 0u);
+                EXPECT_EQ(ReadEvents().size(), static_cast<std::size_t>(c.events))
+                    << c.events << " events: not all written by the flush";
+            }
+        }
+        const std::vector<Json> events = ReadEvents();
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(c.events)) << c.events << " events";
+        for (int n = 0; n < c.events; ++n) {
+            EXPECT_EQ(events[n]["Strings"][0], Utf8(text(n))) << "event " << n;
+            EXPECT_EQ(events[n]["Message"], Utf8(text(n)) + "\r\n");
+            EXPECT_EQ(events[n]["EventID"], 2000);
+            EXPECT_EQ(events[n]["EventType"], platform::kEventTypeInformation);
+        }
+    }
+}
+
+// A batched event is the same line as the event written at once (but for its time), and the
+// events of a batch keep their order against a thread that writes without one; every line whole.
+TEST(EventLogTest, BatchedEventsAreTheSameLinesAndNeverInterleaveWithOtherWriters) {
+    test::TempSysRoot root;
+    constexpr int kCount = 300;
+    std::thread plain([] {
+        for (int n = 0; n < kCount; ++n) {
+            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+            EXPECT_TRUE(
+                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)}));
+        }
+    });
+    {
+        platform::EventLogBatch batch;
+        for (int n = 0; n < kCount; ++n) {
+            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+            EXPECT_TRUE(
+                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)}));
+        }
+    }
+    plain.join();
+    ExpectAllEvents(2, kCount);
+    const std::vector<Json> events = ReadEvents();
+    for (int writer = 0; writer < 2; ++writer) {
+        const std::vector<std::string> texts = TextsOfWriter(events, writer);
+        ASSERT_EQ(texts.size(), static_cast<std::size_t>(kCount));
+        for (int n = 0; n < kCount; ++n) {
+            EXPECT_EQ(texts[n], Utf8(ConcurrentText(writer, n))) << "writer " << writer;
+        }
+    }
+    // Same keys and values, but for the time, in both ways of writing.
+    Json batched = events.front();
+    Json plainEvent = events.back();
+    for (Json* event : {&batched, &plainEvent}) {
+        event->erase("TimeGenerated");
+        (*event)["Strings"] = "";
+        (*event)["Message"] = "";
+    }
+    EXPECT_EQ(batched.dump(), plainEvent.dump());
+}
+
+// Events that a batch cannot write are counted, not reported as written by Report; nested
+// batches collect into the outer one.
+TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch) {
+    test::TempSysRoot root;
+    std::filesystem::create_directories(platform::ApplicationLogFile());  // name taken
+    {
+        platform::EventLogBatch batch;
+        for (int n = 0; n < 150; ++n) {
+            EventLogSource source = EventLogSource::Register(L"S");
+            EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"x"}));
+        }
+        const std::size_t lostByFlush = batch.Flush();
+        EXPECT_EQ(batch.LostEvents(), 150u);
+        EXPECT_LE(lostByFlush, 150u);
+        EXPECT_GT(lostByFlush, 0u);
+    }
+    std::filesystem::remove(platform::ApplicationLogFile());
+
+    platform::EventLogBatch outer;
+    {
+        platform::EventLogBatch inner;
+        EventLogSource source = EventLogSource::Register(L"S");
+        EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"nested"}));
+        EXPECT_EQ(inner.Flush(), 0u);
+    }
+    EXPECT_TRUE(ReadEvents().empty()) << "the inner batch wrote the outer one's event";
+    EXPECT_EQ(outer.Flush(), 0u);
+    ASSERT_EQ(ReadEvents().size(), 1u);
+    EXPECT_EQ(ReadEvents()[0]["Strings"][0], "nested");
+}
+
+// A child process forked after the batch writer has run has a writer of its own: its batches
+// are written, not left waiting for the parent's thread.
+TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
+    test::TempSysRoot root;
+    {
+        platform::EventLogBatch batch;
+        for (int n = 0; n < 200; ++n) {
+            EventLogSource source = EventLogSource::Register(L"S");
+            source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
+        }
+    }
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        {
+            platform::EventLogBatch batch;
+            for (int n = 0; n < 200; ++n) {
+                EventLogSource source = EventLogSource::Register(L"S");
+                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)});
+            }
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    for (int waited = 0; waited < 300 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "the child's batch never got written";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    ExpectAllEvents(2, 200);
+}
