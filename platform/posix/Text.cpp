@@ -11,6 +11,7 @@
 #include <locale>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace platform {
@@ -118,7 +119,26 @@ std::string Convert(iconv_t cd, const char* in, std::size_t inBytes, std::size_t
     return out;
 }
 
+// Code 0x00-0x7F is ASCII, unchanged, in UTF-8 and in code page 932 (glibc's CP932 keeps 0x5C
+// and 0x7E, unlike its SHIFT_JIS): text of those codes alone needs no iconv, and most text the
+// programs convert (trap texts, events) is such text.
+bool KeepsAscii(std::string_view code) {
+    return code == "UTF-8" || code == "CP932";
+}
+
+template <typename Unit>
+bool IsAscii(const Unit* text, std::size_t length) {
+    Unit any = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        any |= text[i];
+    }
+    return static_cast<std::make_unsigned_t<Unit>>(any) < 0x80;
+}
+
 std::wstring ToWide(std::string_view fromCode, std::string_view bytes, wchar_t replacement) {
+    if (KeepsAscii(fromCode) && IsAscii(bytes.data(), bytes.size())) {
+        return std::wstring(bytes.begin(), bytes.end());
+    }
     iconv_t cd = Cache().Get("WCHAR_T", fromCode);
     std::string_view repl(reinterpret_cast<const char*>(&replacement), sizeof(wchar_t));
     std::string raw = Convert(cd, bytes.data(), bytes.size(), 1, repl, nullptr);
@@ -129,6 +149,9 @@ std::wstring ToWide(std::string_view fromCode, std::string_view bytes, wchar_t r
 
 std::string FromWide(std::string_view toCode, std::wstring_view text, std::string_view repl,
                      bool* replaced) {
+    if (KeepsAscii(toCode) && IsAscii(text.data(), text.size())) {
+        return std::string(text.begin(), text.end());
+    }
     iconv_t cd = Cache().Get(toCode, "WCHAR_T");
     return Convert(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t),
                    sizeof(wchar_t), repl, replaced);

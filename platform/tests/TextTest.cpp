@@ -53,4 +53,40 @@ TEST(TextTest, Utf8RoundTripAndMalformedInput) {
     EXPECT_EQ(platform::Utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
 }
 
+// Every ASCII code, alone and in text that also holds other characters (before, after, only one),
+// converts the same in both directions of both code pages, NUL included.
+TEST(TextTest, AsciiConvertsUnchangedAloneAndBesideOtherCharacters) {
+    for (int code = 0; code < 0x80; ++code) {
+        const std::string narrow(1, static_cast<char>(code));
+        const std::wstring wide(1, static_cast<wchar_t>(code));
+        for (unsigned page : {platform::kCodePage932, platform::kCodePageUtf8}) {
+            EXPECT_EQ(platform::CodePageToWide(page, narrow), wide) << page << " " << code;
+            EXPECT_EQ(platform::WideToCodePage(page, wide), narrow) << page << " " << code;
+        }
+        EXPECT_EQ(platform::Utf8ToWide(narrow), wide) << code;
+        EXPECT_EQ(platform::WideToUtf8(wide), narrow) << code;
+    }
+    struct Case {
+        std::string cp932;
+        std::string utf8;
+        std::wstring wide;
+    };
+    const Case cases[] = {
+        {"\\~linkDown\x82\xA0", "\\~linkDown\xE3\x81\x82", L"\\~linkDown\u3042"},
+        {"\x82\xA0 V2c", "\xE3\x81\x82 V2c", L"\u3042 V2c"},
+        {"\x82\xA0", "\xE3\x81\x82", L"\u3042"},
+        {std::string("a\0b", 3), std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+        {"", "", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::CodePageToWide(platform::kCodePage932, c.cp932), c.wide);
+        EXPECT_EQ(platform::WideToCodePage(platform::kCodePage932, c.wide), c.cp932);
+        EXPECT_EQ(platform::Utf8ToWide(c.utf8), c.wide);
+        EXPECT_EQ(platform::WideToUtf8(c.wide), c.utf8);
+    }
+    // A byte above 0x7F that is no character still takes the replacement, wherever it stands.
+    EXPECT_EQ(platform::Utf8ToWide("ok\xFF"), L"ok\uFFFD");
+    EXPECT_EQ(platform::CodePageToWide(platform::kCodePage932, "ok\xFF"), L"ok\u30FB");
+}
+
 }  // namespace
