@@ -20,9 +20,10 @@ void ReportPatternError(Evaluation evaluation, const std::wstring& description) 
     }
 }
 
-// Whether `pattern` is found in `text`; errors are reported and count as no match.
-bool Matches(const std::wstring& text, const std::wstring& pattern, Evaluation evaluation) {
-    std::shared_ptr<const CPatternCache::Compiled> compiled = CPatternCache::Shared().Get(pattern);
+// Whether the compiled pattern is found in `text`; errors are reported and count as no match.
+bool Matches(const std::wstring& text,
+             const std::shared_ptr<const CPatternCache::Compiled>& compiled,
+             Evaluation evaluation) {
     if (!compiled->valid) {
         ReportPatternError(evaluation, compiled->error);
         return false;
@@ -35,31 +36,50 @@ bool Matches(const std::wstring& text, const std::wstring& pattern, Evaluation e
     }
 }
 
-// The text as the patterns see it: up to its first NUL.
-std::wstring SearchedText(const std::wstring& text) {
-    std::size_t nul = text.find(L'\0');
-    return nul == std::wstring::npos ? text : text.substr(0, nul);
+// A pattern of a list: looked up by its text, or compiled already.
+std::shared_ptr<const CPatternCache::Compiled> CompiledOf(const std::wstring& pattern) {
+    return CPatternCache::Shared().Get(pattern);
 }
 
-}  // namespace
+const std::shared_ptr<const CPatternCache::Compiled>& CompiledOf(
+    const std::shared_ptr<const CPatternCache::Compiled>& pattern) {
+    return pattern;
+}
 
-bool IsExcluded(const std::wstring& text, const std::vector<std::wstring>& whiteList,
-                const std::vector<std::wstring>& blackList) {
-    const std::wstring searched = SearchedText(text);
+// The text as the patterns see it: up to its first NUL. Copied only when it holds one.
+class CSearchedText {
+  public:
+    explicit CSearchedText(const std::wstring& text) : m_text(&text) {
+        const std::size_t nul = text.find(L'\0');
+        if (nul != std::wstring::npos) {
+            m_cut = text.substr(0, nul);
+            m_text = &m_cut;
+        }
+    }
+    const std::wstring& Get() const { return *m_text; }
+
+  private:
+    std::wstring m_cut;
+    const std::wstring* m_text;
+};
+
+template <typename List>
+bool Excluded(const std::wstring& text, const List& whiteList, const List& blackList) {
+    const CSearchedText searched(text);
     bool excluded = true;
     if (whiteList.empty()) {
         excluded = false;
     } else {
-        for (const std::wstring& pattern : whiteList) {
-            if (Matches(searched, pattern, Evaluation::kFilter)) {
+        for (const auto& pattern : whiteList) {
+            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter)) {
                 excluded = false;
                 break;
             }
         }
     }
     if (!excluded) {
-        for (const std::wstring& pattern : blackList) {
-            if (Matches(searched, pattern, Evaluation::kFilter)) {
+        for (const auto& pattern : blackList) {
+            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter)) {
                 excluded = true;
                 break;
             }
@@ -68,12 +88,55 @@ bool IsExcluded(const std::wstring& text, const std::vector<std::wstring>& white
     return excluded;
 }
 
-std::uint16_t GetEventType(const std::wstring& text, const EventLevelList& levelList) {
-    const std::wstring searched = SearchedText(text);
-    for (const EventLevelEntry& entry : levelList) {
-        if (Matches(searched, entry.pattern, Evaluation::kLevel)) {
+template <typename List>
+std::uint16_t EventType(const std::wstring& text, const List& levelList) {
+    const CSearchedText searched(text);
+    for (const auto& entry : levelList) {
+        if (Matches(searched.Get(), CompiledOf(entry.pattern), Evaluation::kLevel)) {
             return entry.eventType;
         }
     }
     return kEventWarning;
+}
+
+}  // namespace
+
+bool IsExcluded(const std::wstring& text, const std::vector<std::wstring>& whiteList,
+                const std::vector<std::wstring>& blackList) {
+    return Excluded(text, whiteList, blackList);
+}
+
+std::uint16_t GetEventType(const std::wstring& text, const EventLevelList& levelList) {
+    return EventType(text, levelList);
+}
+
+namespace {
+
+std::vector<CCompiledLists::Pattern> Compile(const std::vector<std::wstring>& patterns) {
+    std::vector<CCompiledLists::Pattern> compiled;
+    compiled.reserve(patterns.size());
+    for (const std::wstring& pattern : patterns) {
+        compiled.push_back(CPatternCache::Shared().Get(pattern));
+    }
+    return compiled;
+}
+
+}  // namespace
+
+CCompiledLists::CCompiledLists(const std::vector<std::wstring>& whiteList,
+                               const std::vector<std::wstring>& blackList,
+                               const EventLevelList& levelList)
+    : m_white(Compile(whiteList)), m_black(Compile(blackList)) {
+    m_levels.reserve(levelList.size());
+    for (const EventLevelEntry& entry : levelList) {
+        m_levels.push_back({entry.eventType, CPatternCache::Shared().Get(entry.pattern)});
+    }
+}
+
+bool CCompiledLists::IsExcluded(const std::wstring& text) const {
+    return Excluded(text, m_white, m_black);
+}
+
+std::uint16_t CCompiledLists::GetEventType(const std::wstring& text) const {
+    return EventType(text, m_levels);
 }

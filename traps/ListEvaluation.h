@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "settings/EventLevels.h"
+#include "traps/PatternCache.h"
 
 // True when the text must not reach the event log: no white pattern matches a non-empty white
 // list, or a black pattern matches a text that the white list admitted.
@@ -17,3 +19,27 @@ bool IsExcluded(const std::wstring& text, const std::vector<std::wstring>& white
 
 // The event type of the first level pattern that matches the text; warning (2) when none does.
 std::uint16_t GetEventType(const std::wstring& text, const EventLevelList& levelList);
+
+// The three lists with their patterns compiled once, for a caller that evaluates many texts
+// (trap dispatch): the same results as the free functions over the lists themselves, without a
+// look-up of each pattern per text.
+class CCompiledLists {
+  public:
+    CCompiledLists() = default;
+    CCompiledLists(const std::vector<std::wstring>& whiteList,
+                   const std::vector<std::wstring>& blackList, const EventLevelList& levelList);
+
+    bool IsExcluded(const std::wstring& text) const;
+    std::uint16_t GetEventType(const std::wstring& text) const;
+
+    using Pattern = std::shared_ptr<const CPatternCache::Compiled>;
+    struct Level {
+        std::uint16_t eventType = 2;
+        Pattern pattern;
+    };
+
+  private:
+    std::vector<Pattern> m_white;
+    std::vector<Pattern> m_black;
+    std::vector<Level> m_levels;
+};

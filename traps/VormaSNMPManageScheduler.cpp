@@ -179,6 +179,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     m_levelList = LoadEventLevels(DataFile(snmpDir, L"Config\\EventLevel.txt"));
     m_whiteList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterWhite.txt"));
     m_blackList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterBlack.txt"));
+    m_compiledLists = CCompiledLists(m_whiteList, m_blackList, m_levelList);
 
     m_getPassThread = std::thread([this, installDir, snmpDir] { RunGetPass(installDir, snmpDir); });
 
@@ -440,7 +441,7 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
     }
 
     const std::wstring message = displayName.empty() ? trapText : displayName + L" : " + trapText;
-    if (IsExcluded(message, m_whiteList, m_blackList)) {
+    if (m_compiledLists.IsExcluded(message)) {
         if (!filterLog.WriteFormat(L"%s", message)) {
             ReportToEventLog(
                 MSG_SETTINGS_ERROR, kEventError,
@@ -448,7 +449,7 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
         }
         return;
     }
-    ReportToEventLog(MSG_TRAP_RECEIVED, GetEventType(message, m_levelList), {message});
+    ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message), {message});
 }
 
 void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring snmpDir) {

@@ -14,6 +14,7 @@
 #include "product/ManagerSettings.h"
 #include "settings/EventLevels.h"
 #include "settings/UsmEntry.h"
+#include "traps/ListEvaluation.h"
 #include "traps/SnmpApi.h"
 
 class CLogWriter;
@@ -82,6 +83,7 @@ class CVormaSNMPManageScheduler {
     std::vector<std::wstring> m_whiteList;
     std::vector<std::wstring> m_blackList;
     EventLevelList m_levelList;
+    CCompiledLists m_compiledLists;  // the same lists compiled, for dispatch
     std::mutex m_stopMutex;
     std::wstring m_filterLogBasePath;
     std::mutex m_writeMutex;  // shared by every filter-log writer

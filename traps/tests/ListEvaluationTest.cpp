@@ -34,6 +34,7 @@ TEST(ListEvaluationTest, WhiteAndBlackListsDecide) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsExcluded(kTrap, c.white, c.black), c.excluded) << c.what;
+        EXPECT_EQ(CCompiledLists(c.white, c.black, {}).IsExcluded(kTrap), c.excluded) << c.what;
     }
     EXPECT_TRUE(test::ReadEventLog().empty());
 }
@@ -41,7 +42,8 @@ TEST(ListEvaluationTest, WhiteAndBlackListsDecide) {
 TEST(ListEvaluationTest, BlackPatternsAreNotTestedForTextsTheWhiteListRefused) {
     test::TempSysRoot root;
     EXPECT_TRUE(IsExcluded(kTrap, {L"linkUp"}, {L"("}));
-    EXPECT_TRUE(test::ReadEventLog().empty());  // the broken black pattern was never compiled
+    EXPECT_TRUE(CCompiledLists({L"linkUp"}, {L"("}, {}).IsExcluded(kTrap));
+    EXPECT_TRUE(test::ReadEventLog().empty());  // the broken black pattern was never searched
 }
 
 TEST(ListEvaluationTest, AnInvalidPatternIsReportedForEveryTextAndNeverMatches) {
@@ -49,8 +51,14 @@ TEST(ListEvaluationTest, AnInvalidPatternIsReportedForEveryTextAndNeverMatches) 
     for (int i = 0; i < 3; ++i) {
         EXPECT_FALSE(IsExcluded(kTrap, {L"(", L"V2c"}, {}));
     }
+    // Compiled once, still reported for every text.
+    const CCompiledLists compiled({L"(", L"V2c"}, {}, {{1, L"[z-a]"}});
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(compiled.IsExcluded(kTrap));
+        EXPECT_EQ(compiled.GetEventType(kTrap), 2);
+    }
     auto events = test::ReadEventLog();
-    ASSERT_EQ(test::EventIds(events), (std::vector<int>{6107, 6107, 6107}));
+    ASSERT_EQ(test::EventIds(events), (std::vector<int>{6107, 6107, 6107, 6107, 6108, 6107, 6108}));
     const std::string text = events[0]["Strings"][0];
     EXPECT_EQ(text.rfind("フィルタリングでエラーが発生しました。\r\n", 0), 0u) << text;
     EXPECT_GT(text.size(), std::string("フィルタリングでエラーが発生しました。\r\n").size());
@@ -73,6 +81,7 @@ TEST(ListEvaluationTest, LevelListGivesTheTypeOfTheFirstMatch) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(GetEventType(kTrap, c.levels), c.type) << c.what;
+        EXPECT_EQ(CCompiledLists({}, {}, c.levels).GetEventType(kTrap), c.type) << c.what;
     }
     EXPECT_TRUE(test::ReadEventLog().empty());
 
@@ -89,6 +98,10 @@ TEST(ListEvaluationTest, TheTextEndsAtItsFirstNul) {
     EXPECT_FALSE(IsExcluded(text, {L"before"}, {}));
     EXPECT_TRUE(IsExcluded(text, {L"after"}, {}));
     EXPECT_EQ(GetEventType(text, {{1, L"after"}}), 2);
+    EXPECT_FALSE(CCompiledLists({L"before"}, {}, {}).IsExcluded(text));
+    EXPECT_TRUE(CCompiledLists({L"after"}, {}, {}).IsExcluded(text));
+    EXPECT_EQ(CCompiledLists({}, {}, {{1, L"after"}}).GetEventType(text), 2);
+    EXPECT_EQ(CCompiledLists({}, {}, {{1, L"before"}}).GetEventType(text), 1);
 }
 
 }  // namespace
