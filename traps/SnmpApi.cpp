@@ -115,6 +115,7 @@ void CSnmpApi::SetupNetSnmp(const std::string& appName, const std::filesystem::p
 
     init_usm_conf(appName.c_str());
     init_snmp(appName.c_str());
+    CTrapRenderer::ForgetLoadedMibs();
     if (!logFile.empty()) {
         snmp_enable_filelog(logFile.string().c_str(), 0);
     }
@@ -127,6 +128,7 @@ void CSnmpApi::LoadMibs(const std::filesystem::path& logFile) {
         snmp_enable_filelog(logFile.string().c_str(), 0);
     }
     init_mib();
+    CTrapRenderer::ForgetLoadedMibs();
     snmp_disable_filelog();
 }
 
@@ -413,6 +415,7 @@ void CSnmpApi::ShutdownNetSnmp(const std::string& appName) {
     m_ipv4Session.reset();
     m_ipv6Session.reset();
     snmp_shutdown(appName.c_str());
+    CTrapRenderer::ForgetLoadedMibs();
 }
 
 int CSnmpApi::ReceiveCallback(int operation, snmp_session* session, int /*requestId*/,

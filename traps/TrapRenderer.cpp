@@ -4,10 +4,12 @@
 #include <net-snmp/net-snmp-includes.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Text.h"
@@ -299,7 +301,50 @@ std::string CTrapRenderer::ShortenObjectName(std::string_view input) {
     return Trim(text);
 }
 
-std::string CTrapRenderer::NumericOid(const std::string& name) {
+namespace {
+
+// Changed whenever the MIB tree changes: the names remembered before no longer count.
+std::atomic<unsigned> g_mibGeneration{0};
+
+// The numeric forms of the names a thread looked up last. Most names of a stream of traps
+// recur (the same objects, the same few indexes), and the look-up through the MIB tree costs
+// far more than the remembering.
+class CNumericOidMemo {
+  public:
+    // Past this many names or bytes the memo starts afresh: arbitrary names cannot make it grow.
+    static constexpr std::size_t kMaxNames = 4096;
+    static constexpr std::size_t kMaxBytes = 1024 * 1024;
+
+    const std::string* Find(const std::string& name) {
+        const unsigned generation = g_mibGeneration.load(std::memory_order_acquire);
+        if (generation != m_generation) {
+            Clear();
+            m_generation = generation;
+        }
+        const auto found = m_names.find(name);
+        return found == m_names.end() ? nullptr : &found->second;
+    }
+
+    void Remember(const std::string& name, const std::string& numeric) {
+        if (m_names.size() >= kMaxNames || m_bytes >= kMaxBytes) {
+            Clear();
+        }
+        m_names.emplace(name, numeric);
+        m_bytes += name.size() + numeric.size();
+    }
+
+  private:
+    void Clear() {
+        m_names.clear();
+        m_bytes = 0;
+    }
+
+    unsigned m_generation = 0;
+    std::size_t m_bytes = 0;
+    std::unordered_map<std::string, std::string> m_names;
+};
+
+std::string LookUpNumericOid(const std::string& name) {
     oid parsed[MAX_OID_LEN];
     size_t length = MAX_OID_LEN;
     if (!ParseObjectName(name, parsed, &length)) {
@@ -313,6 +358,22 @@ std::string CTrapRenderer::NumericOid(const std::string& name) {
         text += std::to_string(parsed[i]);
     }
     return text;
+}
+
+}  // namespace
+
+std::string CTrapRenderer::NumericOid(const std::string& name) {
+    thread_local CNumericOidMemo memo;
+    if (const std::string* known = memo.Find(name)) {
+        return *known;
+    }
+    std::string numeric = LookUpNumericOid(name);
+    memo.Remember(name, numeric);
+    return numeric;
+}
+
+void CTrapRenderer::ForgetLoadedMibs() {
+    g_mibGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::string CTrapRenderer::DecorateLine(std::string_view line) {

@@ -47,7 +47,12 @@ class CTrapRenderer {
     static std::string ShortenObjectName(std::string_view text);
 
     // The dotted decimal form of an object name, or "UnknowOID" when the MIBs cannot parse it.
+    // Remembered per thread for the names seen last, until ForgetLoadedMibs.
     static std::string NumericOid(const std::string& name);
+
+    // To be called whenever the MIB tree that Net-SNMP holds changes (loaded, reloaded, shut
+    // down): what NumericOid remembers is looked up again.
+    static void ForgetLoadedMibs();
 
     // "name = value" with the numeric forms added: "name { n } = value", or for an OID value
     // "name { n } = OID: v { m }". Empty text when the line has no "=".

@@ -164,6 +164,35 @@ TEST(TrapRendererTest, NumericFormsAndDecoration) {
               "sysName.0 { 1.3.6.1.2.1.1.5.0 } = OID: nowhere { UnknowOID }", ""}));
 }
 
+// The numeric forms are remembered, but never across a change of the loaded MIB modules: a name
+// that a reload leaves without its module is unknown from then on, and known again after the next.
+TEST(TrapRendererTest, NumericFormsFollowAReloadOfTheMibModules) {
+    WITH_MIBS(result, [] {
+        json out;
+        CSnmpApi api;  // the engine prepared by WithMibs is process-wide: reload through another
+        auto lookUp = [&] {
+            out.push_back(CTrapRenderer::NumericOid("vormaTestAddress.0"));
+            out.push_back(CTrapRenderer::NumericOid("vormaTestAddress.0"));
+            out.push_back(CTrapRenderer::DecorateLine("snmpTrapOID.0 = OID: vormaTestAddress"));
+        };
+        lookUp();
+        setenv("MIBS", "SNMPv2-MIB", 1);
+        api.LoadMibs("");
+        lookUp();
+        setenv("MIBS", "ALL", 1);
+        api.LoadMibs("");
+        lookUp();
+        return out;
+    });
+    const std::string known = "1.3.6.1.4.1.99999.1.1.0";
+    const std::string decorated =
+        "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: vormaTestAddress { 1.3.6.1.4.1.99999.1.1 }";
+    const std::string unknownDecorated =
+        "snmpTrapOID.0 { 1.3.6.1.6.3.1.1.4.1.0 } = OID: vormaTestAddress { UnknowOID }";
+    EXPECT_EQ(result, json({known, known, decorated, "UnknowOID", "UnknowOID", unknownDecorated,
+                            known, known, decorated}));
+}
+
 TEST(TrapRendererTest, OctetStringRules) {
     struct Case {
         const char* name;
