@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,7 +63,11 @@ class EventLogBatch {
     static constexpr std::size_t kMaxEvents = 64;
     static constexpr std::size_t kMaxBytes = 64 * 1024;
 
-    EventLogBatch();
+    // Told, on the thread that wrote them, how many events each write of the batch wrote and
+    // lost; must not block.
+    using WriteObserver = std::function<void(std::size_t written, std::size_t lost)>;
+
+    explicit EventLogBatch(WriteObserver observer = {});
     // Writes what is still collected.
     ~EventLogBatch();
     EventLogBatch(const EventLogBatch&) = delete;
@@ -73,6 +78,10 @@ class EventLogBatch {
 
     // The events that the writes of this batch lost so far.
     std::size_t LostEvents() const;
+
+    // Whether a batch collects the events that this thread reports (then Report tells only that
+    // the event was collected; the batch's observer learns whether it was written).
+    static bool IsCollecting();
 
     struct State;
 

@@ -653,6 +653,9 @@ std::size_t WriteCollected(const CollectedEvents& collected) {
     return written ? 0 : collected.events.size();
 }
 
+// Writes the collected events and tells the batch what became of them.
+void WriteAndTell(const CollectedEvents& collected, EventLogBatch::State& state);
+
 // The process's writer of full batches: while it formats and writes one batch, the thread that
 // collected it goes on collecting the next. Its thread is started on first use and then waits,
 // costing nothing, for the next batch.
@@ -677,10 +680,10 @@ class CBatchWriter {
     }
 
     // Takes the events of `collected` (leaving it empty) to write them on the writer's thread,
-    // once the batch before them is written; the events lost are added to `*lost`, which must
+    // once the batch before them is written; what became of them is told to `state`, which must
     // stay valid until Wait returns. False, with nothing taken, when the thread cannot be
     // started: the caller writes them itself.
-    bool Submit(CollectedEvents& collected, std::atomic<std::size_t>* lost) {
+    bool Submit(CollectedEvents& collected, EventLogBatch::State* state) {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (!m_started) {
             try {
@@ -694,7 +697,7 @@ class CBatchWriter {
         m_idle.wait(lock, [this] { return !m_busy; });
         std::swap(m_work, collected);
         collected.Clear();
-        m_lost = lost;
+        m_state = state;
         m_busy = true;
         m_wake.notify_one();
         return true;
@@ -718,14 +721,8 @@ class CBatchWriter {
         while (true) {
             m_wake.wait(lock, [this] { return m_busy; });
             lock.unlock();
-            std::size_t lost = 0;
-            try {
-                lost = WriteCollected(m_work);
-            } catch (const std::exception&) {  // out of memory: the batch is lost
-                lost = m_work.events.size();
-            }
+            WriteAndTell(m_work, *m_state);
             lock.lock();
-            m_lost->fetch_add(lost, std::memory_order_relaxed);
             m_busy = false;
             m_idle.notify_all();
         }
@@ -736,9 +733,9 @@ class CBatchWriter {
     std::condition_variable m_idle;
     std::thread m_thread;
     bool m_started = false;
-    bool m_busy = false;                         // m_work is being written
-    CollectedEvents m_work;                      // the writer's own while m_busy
-    std::atomic<std::size_t>* m_lost = nullptr;  // under m_mutex
+    bool m_busy = false;                      // m_work is being written
+    CollectedEvents m_work;                   // the writer's own while m_busy
+    EventLogBatch::State* m_state = nullptr;  // under m_mutex
 };
 
 }  // namespace
@@ -751,6 +748,7 @@ struct EventLogBatch::State {
     std::size_t bytes = 0;
     bool submitted = false;  // the batch writer may hold events of this batch
     std::atomic<std::size_t> lost{0};
+    EventLogBatch::WriteObserver observer;
 
     ~State() {
         if (submitted) {
@@ -764,13 +762,7 @@ struct EventLogBatch::State {
             CBatchWriter::Instance().Wait();
             submitted = false;
         }
-        std::size_t lostNow = 0;
-        try {
-            lostNow = WriteCollected(collected);
-        } catch (const std::exception&) {  // out of memory
-            lostNow = collected.events.size();
-        }
-        lost.fetch_add(lostNow, std::memory_order_relaxed);
+        WriteAndTell(collected, *this);
         collected.Clear();
         bytes = 0;
         return lost.load(std::memory_order_relaxed) - lostBefore;
@@ -797,7 +789,7 @@ struct EventLogBatch::State {
         }
         if (collected.events.size() >= kMaxEvents || bytes >= kMaxBytes) {
             bytes = 0;
-            if (CBatchWriter::Instance().Submit(collected, &lost)) {
+            if (CBatchWriter::Instance().Submit(collected, this)) {
                 submitted = true;
             } else {
                 Write();
@@ -807,10 +799,32 @@ struct EventLogBatch::State {
 };
 
 namespace {
+
 thread_local EventLogBatch::State* t_batch = nullptr;  // the batch that collects this thread's
+
+void WriteAndTell(const CollectedEvents& collected, EventLogBatch::State& state) {
+    if (collected.events.empty()) {
+        return;
+    }
+    std::size_t lost = 0;
+    try {
+        lost = WriteCollected(collected);
+    } catch (const std::exception&) {  // out of memory: the events are lost
+        lost = collected.events.size();
+    }
+    state.lost.fetch_add(lost, std::memory_order_relaxed);
+    if (state.observer) {
+        try {
+            state.observer(collected.events.size() - lost, lost);
+        } catch (...) {  // an observer has nothing to throw across this thread
+        }
+    }
+}
+
 }  // namespace
 
-EventLogBatch::EventLogBatch() : m_state(std::make_unique<State>()) {
+EventLogBatch::EventLogBatch(WriteObserver observer) : m_state(std::make_unique<State>()) {
+    m_state->observer = std::move(observer);
     if (t_batch == nullptr) {
         t_batch = m_state.get();
     }
@@ -829,6 +843,10 @@ std::size_t EventLogBatch::Flush() {
 
 std::size_t EventLogBatch::LostEvents() const {
     return m_state->lost.load(std::memory_order_relaxed);
+}
+
+bool EventLogBatch::IsCollecting() {
+    return t_batch != nullptr;
 }
 
 std::filesystem::path ApplicationLogFile() {

@@ -72,7 +72,7 @@ namespace platform {
 // The system writes every event as it is reported: a batch has nothing to collect.
 struct EventLogBatch::State {};
 
-EventLogBatch::EventLogBatch() : m_state(std::make_unique<State>()) {}
+EventLogBatch::EventLogBatch(WriteObserver /*observer*/) : m_state(std::make_unique<State>()) {}
 
 EventLogBatch::~EventLogBatch() = default;
 
@@ -82,6 +82,10 @@ std::size_t EventLogBatch::Flush() {
 
 std::size_t EventLogBatch::LostEvents() const {
     return 0;
+}
+
+bool EventLogBatch::IsCollecting() {
+    return false;
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <csignal>
@@ -553,8 +554,15 @@ TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
         auto text = [&](int n) {
             return L"writer 0 event " + std::to_wstring(n) + L" " + std::wstring(c.padding, L'p');
         };
+        std::atomic<std::size_t> told{0};
+        std::atomic<std::size_t> toldLost{0};
+        EXPECT_FALSE(platform::EventLogBatch::IsCollecting());
         {
-            platform::EventLogBatch batch;
+            platform::EventLogBatch batch([&](std::size_t written, std::size_t lost) {
+                told += written;
+                toldLost += lost;
+            });
+            EXPECT_TRUE(platform::EventLogBatch::IsCollecting());
             for (int n = 0; n < c.events; ++n) {
                 EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
                 ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0, {text(n)}));
@@ -566,6 +574,9 @@ TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
                     << c.events << " events: not all written by the flush";
             }
         }
+        EXPECT_FALSE(platform::EventLogBatch::IsCollecting());
+        EXPECT_EQ(told, static_cast<std::size_t>(c.events)) << "written as the observer was told";
+        EXPECT_EQ(toldLost, 0u);
         const std::vector<Json> events = ReadEvents();
         ASSERT_EQ(events.size(), static_cast<std::size_t>(c.events)) << c.events << " events";
         for (int n = 0; n < c.events; ++n) {
@@ -624,7 +635,12 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
     test::TempSysRoot root;
     std::filesystem::create_directories(platform::ApplicationLogFile());  // name taken
     {
-        platform::EventLogBatch batch;
+        std::atomic<std::size_t> told{0};
+        std::atomic<std::size_t> toldLost{0};
+        platform::EventLogBatch batch([&](std::size_t written, std::size_t lost) {
+            told += written;
+            toldLost += lost;
+        });
         for (int n = 0; n < 150; ++n) {
             EventLogSource source = EventLogSource::Register(L"S");
             EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"x"}));
@@ -633,6 +649,8 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
         EXPECT_EQ(batch.LostEvents(), 150u);
         EXPECT_LE(lostByFlush, 150u);
         EXPECT_GT(lostByFlush, 0u);
+        EXPECT_EQ(told, 0u);
+        EXPECT_EQ(toldLost, 150u);
     }
     std::filesystem::remove(platform::ApplicationLogFile());
 
