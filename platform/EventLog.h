@@ -50,14 +50,16 @@ class EventLogSource {
     std::uintptr_t m_handle = 0;
 };
 
-// While an EventLogBatch lives on a thread, the events that the thread reports are collected and
-// written together, in the order reported: one write (under one lock) once kMaxEvents events or
-// kMaxBytes bytes are collected, at Flush, and when the batch ends. Report then returns true once
-// its event is collected; the events that a write lost are counted by the batch. A thread that
-// reports a stream of events (the dispatch of a backlog) so pays one write for many; a batch is
-// ended or flushed as soon as the stream pauses, so no event waits for a later one. Batches do
-// not nest: a second batch on the same thread collects nothing of its own. Where the system keeps
-// the log (Windows), every event is reported at once and a batch only counts nothing.
+// While an EventLogBatch lives on a thread, the events of its identifier that the thread reports
+// are collected and written together, in the order reported: one write (under one lock) once
+// kMaxEvents events or kMaxBytes bytes are collected, at Flush, and when the batch ends. Report
+// then returns true once its event is collected; the batch's observer learns what each write
+// wrote and lost. An event of another identifier is written at once, after what was collected
+// before it. A thread that reports a stream of events (the dispatch of a backlog) so pays one
+// write for many; a batch is ended or flushed as soon as the stream pauses, so no event waits
+// for a later one. Batches do not nest: a second batch on the same thread collects nothing of its
+// own. Where the system keeps the log (Windows), every event is reported at once and a batch
+// collects nothing.
 class EventLogBatch {
   public:
     static constexpr std::size_t kMaxEvents = 64;
@@ -67,7 +69,7 @@ class EventLogBatch {
     // lost; must not block.
     using WriteObserver = std::function<void(std::size_t written, std::size_t lost)>;
 
-    explicit EventLogBatch(WriteObserver observer = {});
+    explicit EventLogBatch(std::uint32_t eventId, WriteObserver observer = {});
     // Writes what is still collected.
     ~EventLogBatch();
     EventLogBatch(const EventLogBatch&) = delete;
@@ -79,9 +81,10 @@ class EventLogBatch {
     // The events that the writes of this batch lost so far.
     std::size_t LostEvents() const;
 
-    // Whether a batch collects the events that this thread reports (then Report tells only that
-    // the event was collected; the batch's observer learns whether it was written).
-    static bool IsCollecting();
+    // Whether a batch collects the events of `eventId` that this thread reports (then Report
+    // tells only that the event was collected; the batch's observer learns whether it was
+    // written).
+    static bool IsCollecting(std::uint32_t eventId);
 
     struct State;
 

@@ -379,7 +379,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
         CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
         // The events of a backlog are written a batch at a time; the batch is written out when
         // the queue runs empty and the run ends, so an event never waits for the next datagram.
-        platform::EventLogBatch eventBatch;
+        platform::EventLogBatch eventBatch(MSG_TRAP_RECEIVED);
         while (true) {
             if (IsStopping() == 0) {
                 m_snmpApi.ReceiveRound();

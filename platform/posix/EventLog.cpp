@@ -748,6 +748,7 @@ struct EventLogBatch::State {
     std::size_t bytes = 0;
     bool submitted = false;  // the batch writer may hold events of this batch
     std::atomic<std::size_t> lost{0};
+    std::uint32_t eventId = 0;  // the events collected
     EventLogBatch::WriteObserver observer;
 
     ~State() {
@@ -823,7 +824,9 @@ void WriteAndTell(const CollectedEvents& collected, EventLogBatch::State& state)
 
 }  // namespace
 
-EventLogBatch::EventLogBatch(WriteObserver observer) : m_state(std::make_unique<State>()) {
+EventLogBatch::EventLogBatch(std::uint32_t eventId, WriteObserver observer)
+    : m_state(std::make_unique<State>()) {
+    m_state->eventId = eventId;
     m_state->observer = std::move(observer);
     if (t_batch == nullptr) {
         t_batch = m_state.get();
@@ -845,8 +848,8 @@ std::size_t EventLogBatch::LostEvents() const {
     return m_state->lost.load(std::memory_order_relaxed);
 }
 
-bool EventLogBatch::IsCollecting() {
-    return t_batch != nullptr;
+bool EventLogBatch::IsCollecting(std::uint32_t eventId) {
+    return t_batch != nullptr && t_batch->eventId == eventId;
 }
 
 std::filesystem::path ApplicationLogFile() {
@@ -899,8 +902,11 @@ bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uin
     }
     try {
         if (t_batch != nullptr) {
-            t_batch->Collect(*source, type, category, eventId, strings);
-            return true;
+            if (t_batch->eventId == eventId) {
+                t_batch->Collect(*source, type, category, eventId, strings);
+                return true;
+            }
+            t_batch->Write();  // what the thread reported before this event goes first
         }
         const ReportedEvent event{0, type, category, eventId, std::time(nullptr), strings};
         std::string message;

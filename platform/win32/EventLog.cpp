@@ -72,7 +72,8 @@ namespace platform {
 // The system writes every event as it is reported: a batch has nothing to collect.
 struct EventLogBatch::State {};
 
-EventLogBatch::EventLogBatch(WriteObserver /*observer*/) : m_state(std::make_unique<State>()) {}
+EventLogBatch::EventLogBatch(std::uint32_t /*eventId*/, WriteObserver /*observer*/)
+    : m_state(std::make_unique<State>()) {}
 
 EventLogBatch::~EventLogBatch() = default;
 
@@ -84,7 +85,7 @@ std::size_t EventLogBatch::LostEvents() const {
     return 0;
 }
 
-bool EventLogBatch::IsCollecting() {
+bool EventLogBatch::IsCollecting(std::uint32_t /*eventId*/) {
     return false;
 }
 

@@ -556,13 +556,14 @@ TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
         };
         std::atomic<std::size_t> told{0};
         std::atomic<std::size_t> toldLost{0};
-        EXPECT_FALSE(platform::EventLogBatch::IsCollecting());
+        EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0x7D0));
         {
-            platform::EventLogBatch batch([&](std::size_t written, std::size_t lost) {
+            platform::EventLogBatch batch(0x7D0, [&](std::size_t written, std::size_t lost) {
                 told += written;
                 toldLost += lost;
             });
-            EXPECT_TRUE(platform::EventLogBatch::IsCollecting());
+            EXPECT_TRUE(platform::EventLogBatch::IsCollecting(0x7D0));
+            EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0xC00017DB));
             for (int n = 0; n < c.events; ++n) {
                 EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
                 ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0, {text(n)}));
@@ -574,7 +575,7 @@ TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
                     << c.events << " events: not all written by the flush";
             }
         }
-        EXPECT_FALSE(platform::EventLogBatch::IsCollecting());
+        EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0x7D0));
         EXPECT_EQ(told, static_cast<std::size_t>(c.events)) << "written as the observer was told";
         EXPECT_EQ(toldLost, 0u);
         const std::vector<Json> events = ReadEvents();
@@ -601,7 +602,7 @@ TEST(EventLogTest, BatchedEventsAreTheSameLinesAndNeverInterleaveWithOtherWriter
         }
     });
     {
-        platform::EventLogBatch batch;
+        platform::EventLogBatch batch(0xC00017DB);
         for (int n = 0; n < kCount; ++n) {
             EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
             EXPECT_TRUE(
@@ -637,7 +638,7 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
     {
         std::atomic<std::size_t> told{0};
         std::atomic<std::size_t> toldLost{0};
-        platform::EventLogBatch batch([&](std::size_t written, std::size_t lost) {
+        platform::EventLogBatch batch(1000, [&](std::size_t written, std::size_t lost) {
             told += written;
             toldLost += lost;
         });
@@ -654,9 +655,9 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
     }
     std::filesystem::remove(platform::ApplicationLogFile());
 
-    platform::EventLogBatch outer;
+    platform::EventLogBatch outer(1000);
     {
-        platform::EventLogBatch inner;
+        platform::EventLogBatch inner(1000);
         EventLogSource source = EventLogSource::Register(L"S");
         EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"nested"}));
         EXPECT_EQ(inner.Flush(), 0u);
@@ -672,7 +673,7 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
 TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
     test::TempSysRoot root;
     {
-        platform::EventLogBatch batch;
+        platform::EventLogBatch batch(0xC00017DB);
         for (int n = 0; n < 200; ++n) {
             EventLogSource source = EventLogSource::Register(L"S");
             source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
@@ -682,7 +683,7 @@ TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         {
-            platform::EventLogBatch batch;
+            platform::EventLogBatch batch(0xC00017DB);
             for (int n = 0; n < 200; ++n) {
                 EventLogSource source = EventLogSource::Register(L"S");
                 source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)});
@@ -701,4 +702,46 @@ TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
     }
     ASSERT_TRUE(WIFEXITED(status));
     ExpectAllEvents(2, 200);
+}
+
+// An event of another identifier than the batch's is written at once, after what the batch
+// collected before it, so the thread's events keep their order; the observer hears only of the
+// batch's own.
+TEST(EventLogTest, AnEventOfAnotherIdentifierIsWrittenAtOnceAfterWhatTheBatchCollected) {
+    struct Case {
+        int before;  // batch events reported before the other one
+        int after;
+    };
+    const Case cases[] = {{0, 1}, {1, 0}, {5, 5}, {64, 3}, {100, 100}};
+    for (const Case& c : cases) {
+        test::TempSysRoot root;
+        std::atomic<std::size_t> told{0};
+        platform::EventLogBatch batch(0x7D0,
+                                      [&](std::size_t written, std::size_t) { told += written; });
+        auto report = [](std::uint32_t id, const std::wstring& text) {
+            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+            EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, id, {text}));
+        };
+        for (int n = 0; n < c.before; ++n) {
+            report(0x7D0, L"trap " + std::to_wstring(n));
+        }
+        report(0xC00017DB, L"the other one");
+        ASSERT_EQ(ReadEvents().size(), static_cast<std::size_t>(c.before + 1))
+            << "the other event is not in the file at once, after the collected ones";
+        for (int n = c.before; n < c.before + c.after; ++n) {
+            report(0x7D0, L"trap " + std::to_wstring(n));
+        }
+        batch.Flush();
+        const std::vector<Json> events = ReadEvents();
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(c.before + c.after + 1));
+        for (int i = 0, n = 0; i < static_cast<int>(events.size()); ++i) {
+            if (i == c.before) {
+                EXPECT_EQ(events[i]["Strings"][0], "the other one");
+                EXPECT_EQ(events[i]["EventID"], 6107);
+                continue;
+            }
+            EXPECT_EQ(events[i]["Strings"][0], "trap " + std::to_string(n++)) << "line " << i;
+        }
+        EXPECT_EQ(told, static_cast<std::size_t>(c.before + c.after));
+    }
 }
