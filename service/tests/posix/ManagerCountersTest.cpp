@@ -266,4 +266,139 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
     EXPECT_EQ(static_cast<long long>(FilterLogLines(installation).size()), 2);
 }
 
+// Each sample of the exposition file and the figure of the status file's counters it shows.
+struct MetricSample {
+    const char* sample;
+    const char* pointer;
+    const char* type;
+};
+
+const std::vector<MetricSample> kMetricSamples = {
+    {"vorma_snmp_datagrams_read_total", "/DatagramsRead", "counter"},
+    {"vorma_snmp_notifications_total{version=\"v1\"}", "/Notifications/V1", "counter"},
+    {"vorma_snmp_notifications_total{version=\"v2c\"}", "/Notifications/V2c", "counter"},
+    {"vorma_snmp_notifications_total{version=\"v3\"}", "/Notifications/V3", "counter"},
+    {"vorma_snmp_informs_answered_total", "/InformsAnswered", "counter"},
+    {"vorma_snmp_events_written_total", "/EventsWritten", "counter"},
+    {"vorma_snmp_held_back_total", "/HeldBack", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"no_agent_entry\"}", "/Dropped/NoAgentEntry", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"agent_not_listening\"}", "/Dropped/AgentNotListening",
+     "counter"},
+    {"vorma_snmp_dropped_total{reason=\"community\"}", "/Dropped/Community", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"unknown_user\"}", "/Dropped/UnknownUser", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"unknown_engine\"}", "/Dropped/UnknownEngine", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"decryption_error\"}", "/Dropped/DecryptionError",
+     "counter"},
+    {"vorma_snmp_dropped_total{reason=\"parse_error\"}", "/Dropped/ParseError", "counter"},
+    {"vorma_snmp_wrong_digest_total", "/WrongDigest", "counter"},
+    {"vorma_snmp_event_log_write_failures_total", "/EventLogWriteFailures", "counter"},
+    {"vorma_snmp_filter_log_write_failures_total", "/FilterLogWriteFailures", "counter"},
+    {"vorma_snmp_get_requests_total", "/GetPass/Requests", "counter"},
+    {"vorma_snmp_get_answers_total", "/GetPass/Answers", "counter"},
+    {"vorma_snmp_get_failures_total", "/GetPass/Failures", "counter"},
+    {"vorma_snmp_queue_length", "/Queue/Length", "gauge"},
+    {"vorma_snmp_queue_peak_length", "/Queue/PeakLength", "gauge"},
+    {"vorma_snmp_queue_bytes", "/Queue/Bytes", "gauge"},
+    {"vorma_snmp_queue_peak_bytes", "/Queue/PeakBytes", "gauge"},
+    {"vorma_snmp_kernel_drops_total{family=\"ipv4\"}", "/KernelDrops/IPv4", "counter"},
+    {"vorma_snmp_kernel_drops_total{family=\"ipv6\"}", "/KernelDrops/IPv6", "counter"},
+};
+
+// The exposition file read by prometheus_client's parser: {"samples": ..., "types": ...}, or
+// {"failure": why}; {"skip": why} without the parser.
+json ParseExposition(const std::string& text, const fs::path& folder) {
+    const fs::path file = folder / "metrics.prom";
+    std::ofstream(file, std::ios::binary) << text;
+    const fs::path output = folder / "parser.out";
+    const int status = RunProgram(
+        {"/usr/bin/python3", std::string(VORMA_SERVICE_TEST_DIR) + "/parse_metrics.py", file},
+        output);
+    if (status == 77) {
+        return {{"skip", "python3-prometheus-client is not installed"}};
+    }
+    if (status != 0) {
+        return {{"failure", ReadBytes(output)}};
+    }
+    return json::parse(ReadBytes(output), nullptr, false);
+}
+
+// While the manager runs, its counters show within about a second of a change in the status
+// file and in the exposition file of the folder that the registry names; at the stop both hold
+// the final figures, the same in each, and the exposition file parses with a real parser.
+TEST(ManagerCountersTest, TheExpositionFileAgreesWithTheStatusFileWhileRunningAndAtTheStop) {
+    CManagerInstallation installation;
+    Prepare(installation);
+    const fs::path metrics = installation.SysRoot() / "textfile collector";
+    {
+        platform::RegKey key = 0;
+        bool created = false;
+        ASSERT_EQ(platform::CreateRegistryKey(
+                      platform::kHkeyLocalMachine,
+                      L"SYSTEM\\CurrentControlSet\\Services\\VORMASNMPManageService\\Parameters",
+                      platform::kKeyAllAccess, &key, &created),
+                  0u);
+        const std::vector<std::uint8_t> value =
+            platform::WideToUtf16Le(platform::LocaleToWide(metrics.string()) + L'\0');
+        platform::SetRegistryValue(key, L"MetricsDirectory", platform::kRegSz, value.data(),
+                                   static_cast<std::uint32_t>(value.size()));
+        platform::CloseRegistryKey(key);
+    }
+    const fs::path exposition = metrics / "VORMASNMPManageService.prom";
+    RUN_MANAGER_SCENARIO(result, [&] {
+        CManagerProcess manager(installation);
+        json out;
+        out["ready"] = manager.WaitReady();
+        out["sent"] = SendV2cTrap("127.0.0.1", "public", "one") &&
+                      SendV2cTrap("127.0.0.1", "public", "two") &&
+                      SendV2cTrap("127.0.0.9", "public", "stranger");
+        out["flushed"] = Flush();
+        out["shownWhileRunning"] = WaitUntil([&] {
+            const json status = ReadStatus(installation);
+            return status.is_object() && status.value("State", "") == "RUNNING" &&
+                   At(status.value("Counters", json()), "/EventsWritten") == 2 &&
+                   ReadBytes(exposition).find("\nvorma_snmp_events_written_total 2\n") !=
+                       std::string::npos;
+        });
+        out["exit"] = manager.Stop();
+        out["status"] = ReadStatus(installation);
+        out["exposition"] = ReadBytes(exposition);
+        out["files"] = json::array();
+        for (const auto& entry : fs::directory_iterator(metrics)) {
+            out["files"].push_back(entry.path().filename().string());
+        }
+        return out;
+    });
+    ASSERT_TRUE(result["ready"]);
+    ASSERT_TRUE(result["sent"]);
+    ASSERT_TRUE(result["flushed"]);
+    EXPECT_TRUE(result["shownWhileRunning"]);
+    EXPECT_EQ(result["exit"], 0);
+    // Only the file itself: what was written beside it was renamed into place.
+    EXPECT_EQ(result["files"], json::array({"VORMASNMPManageService.prom"}));
+
+    const json& status = result["status"];
+    ASSERT_EQ(status.value("State", ""), "STOPPED");
+    const json& counters = status["Counters"];
+    EXPECT_EQ(At(counters, "/EventsWritten"), 2);
+    EXPECT_EQ(At(counters, "/Dropped/NoAgentEntry"), 1);
+
+    const json parsed = ParseExposition(result["exposition"], installation.SysRoot());
+    if (parsed.contains("skip")) {
+        GTEST_SKIP() << parsed["skip"].get<std::string>();
+    }
+    ASSERT_FALSE(parsed.contains("failure")) << parsed["failure"] << result["exposition"];
+    for (const MetricSample& metric : kMetricSamples) {
+        ASSERT_TRUE(parsed["samples"].contains(metric.sample)) << metric.sample;
+        EXPECT_EQ(parsed["samples"][metric.sample].get<double>(),
+                  static_cast<double>(At(counters, metric.pointer)))
+            << metric.sample;
+        const std::string family =
+            std::string(metric.sample).substr(0, std::string(metric.sample).find_first_of("{"));
+        const std::string name = std::string(metric.type) == "counter"
+                                     ? family.substr(0, family.size() - std::size("_total") + 1)
+                                     : family;
+        EXPECT_EQ(parsed["types"].value(name, ""), metric.type) << name;
+    }
+}
+
 }  // namespace
