@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -127,6 +128,10 @@ ServiceStatusHandle RegisterServiceControlHandler(std::wstring_view serviceName,
                                                   ServiceControlHandler handler, void* context);
 
 bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+
+// The file that shows the service's status (and its counters) where the system keeps one as a
+// file: POSIX $VORMA_SYSROOT/services/<name>.json; empty on Windows.
+std::filesystem::path ServiceStatusFile(std::wstring_view serviceName);
 
 // The value of the service's key "Parameters" that names the folder of the metrics file.
 inline constexpr wchar_t kMetricsDirectoryValue[] = L"MetricsDirectory";

@@ -577,6 +577,10 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
     return !posix::WriteFileAtomically(path, StatusFileText(state));
 }
 
+std::filesystem::path ServiceStatusFile(std::wstring_view serviceName) {
+    return posix::SystemRootPath() / "services" / (WideToUtf8(serviceName) + ".json");
+}
+
 bool PublishServiceCounters(std::wstring_view serviceName, const std::string& countersJson,
                             const std::string& metricsText) {
     StatusFileState& state = StatusFile();

@@ -262,6 +262,10 @@ std::wstring ParametersText(HKEY parameters, const wchar_t* name) {
 
 }  // namespace
 
+std::filesystem::path ServiceStatusFile(std::wstring_view /*serviceName*/) {
+    return {};  // the service control manager keeps the status
+}
+
 bool PublishServiceCounters(std::wstring_view serviceName, const std::string& countersJson,
                             const std::string& metricsText) {
     static std::mutex mutex;
