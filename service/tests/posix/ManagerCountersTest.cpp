@@ -166,6 +166,24 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
          1,
          v3("v3user", "authpass123", "wrongpriv99"),
          {{"/DatagramsRead", 1}, {"/Dropped/ParseError", 1}}},
+        // An SNMPv3 inform goes to the manager's own engine: the sender first learns its engine
+        // ID (a probe that Net-SNMP answers with a report of an unknown engine ID), then sends
+        // the inform, whose user the manager's engine does not know.
+        {"SNMPv3 inform of a user of another engine",
+         1,
+         [&installation] {
+             const fs::path peer = installation.SysRoot() / "peer";
+             fs::create_directories(peer);
+             return RunProgram({"/usr/bin/snmpinform", "-v", "3", "-u", "v3user", "-l",
+                                "authNoPriv", "-a", "SHA", "-A", "authpass123", "-r", "0", "-t",
+                                "2", "127.0.0.1:162", "4711", "1.3.6.1.6.3.1.1.5.1"},
+                               peer / "snmpinform.out",
+                               {{"SNMPCONFPATH", peer.string()},
+                                {"SNMP_PERSISTENT_DIR", peer.string()},
+                                {"MIBS", ""},
+                                {"MIBDIRS", peer.string()}}) != 0;
+         },
+         {{"/DatagramsRead", 2}, {"/Dropped/UnknownEngine", 1}, {"/Dropped/UnknownUser", 1}}},
         {"random bytes",
          2,
          [] { return SendBytes("\x01\x02garbage"); },
