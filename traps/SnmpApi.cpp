@@ -548,15 +548,26 @@ void CSnmpApi::CountRejectedSender(const std::string& text, const snmp_pdu& pdu)
 }
 
 KernelDrops CSnmpApi::ListenerKernelDrops() const {
-    KernelDrops drops;
-    std::lock_guard<std::mutex> lock(m_libraryMutex);
-    for (const auto& [session, figure] :
-         {std::pair{&m_ipv4Session, &drops.ipv4}, std::pair{&m_ipv6Session, &drops.ipv6}}) {
-        netsnmp_transport* transport =
-            *session ? snmp_sess_transport(snmp_sess_pointer(session->get())) : nullptr;
-        if (transport != nullptr && transport->sock >= 0) {
-            *figure = platform::ReceiveDrops(transport->sock);
+    std::intptr_t sockets[2] = {-1, -1};
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        const SessionHandle* sessions[2] = {&m_ipv4Session, &m_ipv6Session};
+        for (int i = 0; i < 2; ++i) {
+            netsnmp_transport* transport =
+                *sessions[i] ? snmp_sess_transport(snmp_sess_pointer(sessions[i]->get())) : nullptr;
+            if (transport != nullptr && transport->sock >= 0) {
+                sockets[i] = transport->sock;
+            }
         }
+    }
+    // The system's tables are read without the library lock, which the receive rounds need.
+    // Only the stop closes the listeners, after the last look.
+    KernelDrops drops;
+    if (sockets[0] >= 0) {
+        drops.ipv4 = platform::ReceiveDrops(sockets[0]);
+    }
+    if (sockets[1] >= 0) {
+        drops.ipv6 = platform::ReceiveDrops(sockets[1]);
     }
     return drops;
 }

@@ -132,7 +132,8 @@ class CSnmpApi {
     // size. Set before OpenListeners; the counters must outlive the engine's use of them.
     void SetCounters(CTrapCounters* counters) { m_counters = counters; }
 
-    // The system's drop counts of the two listening sockets, where it tells them.
+    // The system's drop counts of the two listening sockets, where it tells them. Not beside
+    // ShutdownNetSnmp, which closes them.
     KernelDrops ListenerKernelDrops() const;
 
     // Closes the listeners and shuts Net-SNMP down (snmp_shutdown for `appName`). The engine
