@@ -491,23 +491,23 @@ void CVormaSNMPManageScheduler::CountRejectedAgent(const std::wstring& address,
 }
 
 void CVormaSNMPManageScheduler::PublishCounters(bool always) {
-    m_counters.SetKernelDrops(m_snmpApi.ListenerKernelDrops());
-    TrapCountersSnapshot snapshot = m_counters.Snapshot();
-    if (!always && m_publishedCounters && snapshot == *m_publishedCounters) {
-        return;  // nothing changed: nothing is written
+    try {
+        m_counters.SetKernelDrops(m_snmpApi.ListenerKernelDrops());
+        TrapCountersSnapshot snapshot = m_counters.Snapshot();
+        if (!always && m_publishedCounters && snapshot == *m_publishedCounters) {
+            return;  // nothing changed: nothing is written
+        }
+        platform::PublishServiceCounters(kServiceName, CCountersFormat::ToJson(snapshot),
+                                         CCountersFormat::ToPrometheus(snapshot));
+        m_publishedCounters = std::move(snapshot);
+    } catch (const std::exception&) {
+        // Out of memory: the next look tries again; the stop goes on without the last figures.
     }
-    platform::PublishServiceCounters(kServiceName, CCountersFormat::ToJson(snapshot),
-                                     CCountersFormat::ToPrometheus(snapshot));
-    m_publishedCounters = std::move(snapshot);
 }
 
 void CVormaSNMPManageScheduler::PublishWorker() {
     while (!m_publishQuit.Wait(std::chrono::seconds(1))) {
-        try {
-            PublishCounters(false);
-        } catch (const std::exception&) {
-            // The next second tries again.
-        }
+        PublishCounters(false);
     }
 }
 

@@ -80,7 +80,7 @@ class CVormaSNMPManageScheduler {
     // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
-    // Shows the counters when they changed since they were last shown, or `always`.
+    // Shows the counters when they changed since they were last shown, or `always`. Never throws.
     void PublishCounters(bool always);
     void PublishWorker();
 
