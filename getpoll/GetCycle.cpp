@@ -26,7 +26,7 @@ CGetCycle::CGetCycle(std::wstring installDir, std::wstring snmpDir,
                      const std::vector<std::wstring>& whiteList,
                      const std::vector<std::wstring>& blackList, const EventLevelList& levelList,
                      std::wstring filterLogBasePath, std::mutex& writeMutex,
-                     StopPredicate isStopping, LineDecorator decorateLine)
+                     StopPredicate isStopping, LineDecorator decorateLine, ResultObserver onResult)
     : m_installDir(std::move(installDir)),
       m_snmpDir(std::move(snmpDir)),
       m_whiteList(whiteList),
@@ -35,7 +35,8 @@ CGetCycle::CGetCycle(std::wstring installDir, std::wstring snmpDir,
       m_filterLogBasePath(std::move(filterLogBasePath)),
       m_writeMutex(writeMutex),
       m_isStopping(std::move(isStopping)),
-      m_decorateLine(std::move(decorateLine)) {
+      m_decorateLine(std::move(decorateLine)),
+      m_onResult(std::move(onResult)) {
     if (!m_decorateLine) {
         m_decorateLine = [](std::string_view line) { return CTrapRenderer::DecorateLine(line); };
     }
@@ -59,7 +60,11 @@ void CGetCycle::Run() {
 
 void CGetCycle::HandleEntry(const GetOidEntry& entry, CLogWriter& filterLog) const {
     std::wstring output;
-    if (!RunSnmpget(m_installDir, BuildSnmpgetArguments(entry), output)) {
+    const bool answered = RunSnmpget(m_installDir, BuildSnmpgetArguments(entry), output);
+    if (m_onResult) {
+        m_onResult(answered);
+    }
+    if (!answered) {
         ReportToEventLog(MSG_GET_FAILED, kEventError, {output});
         return;
     }

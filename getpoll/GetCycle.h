@@ -30,6 +30,8 @@ class CGetCycle {
     // which takes its library lock. The default calls the trap renderer directly.
     using LineDecorator = std::function<std::string(std::string_view)>;
 
+    // Told of each request's outcome: true when it was answered, false when it failed.
+    using ResultObserver = std::function<void(bool answered)>;
     static constexpr unsigned kFilterLogFilesToKeep = 5;
 
     // The lists and the write mutex must outlive the object and must not change while a pass
@@ -38,7 +40,7 @@ class CGetCycle {
               const std::vector<std::wstring>& whiteList,
               const std::vector<std::wstring>& blackList, const EventLevelList& levelList,
               std::wstring filterLogBasePath, std::mutex& writeMutex, StopPredicate isStopping,
-              LineDecorator decorateLine = {});
+              LineDecorator decorateLine = {}, ResultObserver onResult = {});
 
     // One pass: loads <SNMP data folder>/Config/GetOIDList.txt and handles its requests in file
     // order until they are done or a stop is requested. Never throws.
@@ -67,4 +69,5 @@ class CGetCycle {
     std::mutex& m_writeMutex;
     StopPredicate m_isStopping;
     LineDecorator m_decorateLine;
+    ResultObserver m_onResult;
 };

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -127,5 +128,25 @@ ServiceStatusHandle RegisterServiceControlHandler(std::wstring_view serviceName,
                                                   ServiceControlHandler handler, void* context);
 
 bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
+
+// The file that shows the service's status (and its counters) where the system keeps one as a
+// file: POSIX $VORMA_SYSROOT/services/<name>.json; empty on Windows.
+std::filesystem::path ServiceStatusFile(std::wstring_view serviceName);
+
+// The value of the service's key "Parameters" that names the folder of the metrics file.
+inline constexpr wchar_t kMetricsDirectoryValue[] = L"MetricsDirectory";
+
+// Shows the counters of the running service, `countersJson` being one JSON object and
+// `metricsText` the same figures in the Prometheus text exposition format. False when nothing
+// could be written. Safe from any thread beside the status reports.
+// POSIX: the status file gains (and keeps across later status reports) the object as "Counters",
+// rewritten by a rename; the text goes to <folder>/<service name>.prom, written beside it and
+// renamed into place, the folder being the registry value MetricsDirectory of
+// HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\<name>\Parameters (read once per
+// process), by default $VORMA_SYSROOT/metrics.
+// Windows: the object is the REG_SZ value "Counters" of the service's key "Parameters"; the text
+// goes to <MetricsDirectory>\<service name>.prom only where that value is set.
+bool PublishServiceCounters(std::wstring_view serviceName, const std::string& countersJson,
+                            const std::string& metricsText);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -23,6 +24,12 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port);
 // SO_RCVBUFFORCE, which needs CAP_NET_ADMIN). Leaves a buffer that is already large enough alone.
 // An empty error code when the buffer is large enough afterwards.
 std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes);
+
+// How many datagrams the system dropped at the open UDP socket `socket` because its receive
+// buffer was full, since the socket was opened; nothing where the system does not tell it.
+// Linux: the "drops" column of /proc/self/net/udp or udp6 on the line of the socket's inode.
+// Windows: nothing.
+std::optional<std::uint64_t> ReceiveDrops(std::intptr_t socket);
 
 // Blocks a thread until one of a set of sockets is readable, a time-out passes or another thread
 // wakes it, without polling: an eventfd beside the sockets in one poll on Linux, an event object

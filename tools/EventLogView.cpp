@@ -427,7 +427,7 @@ std::optional<std::int64_t> ParseTimeArgument(std::string_view text, std::int64_
 
 std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view> args,
                                                 std::string& error, std::int64_t now) {
-    enum : int { kSince = 1000, kUntil, kJson, kFile, kId, kReverse, kAll };
+    enum : int { kSince = 1000, kUntil, kJson, kFile, kId, kReverse, kAll, kCounters };
     static const option kLongOptions[] = {
         {"help", no_argument, nullptr, 'h'},
         {"follow", no_argument, nullptr, 'f'},
@@ -443,6 +443,7 @@ std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view
         {"json", no_argument, nullptr, kJson},
         {"all", no_argument, nullptr, 'a'},
         {"file", required_argument, nullptr, kFile},
+        {"counters", no_argument, nullptr, kCounters},
         {nullptr, 0, nullptr, 0},
     };
     // getopt_long wants a writable argv; its state is reset for every parse.
@@ -470,6 +471,9 @@ std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view
                 break;
             case 'f':
                 options.follow = true;
+                break;
+            case kCounters:
+                options.counters = true;
                 break;
             case 'r':
                 options.reverse = true;
@@ -752,7 +756,18 @@ std::string ViewerUsage() {
            "                      $VORMA_SYSROOT/eventlog/Application.jsonl\n"
            "  -h, --help          print this help\n"
            "\n"
-           "Exit status: 0 success, 1 the log cannot be read, 2 wrong arguments.\n";
+           "The manager's counters:\n"
+           "      --counters      instead of events, print what the running (or last) manager\n"
+           "                      counted in its run, from its status file\n"
+           "                      $VORMA_SYSROOT/services/VORMASNMPManageService.json: datagrams\n"
+           "                      read, notifications by version, informs answered, events\n"
+           "                      written, texts held back, drops by reason, write failures,\n"
+           "                      the Get pass, the trap queue, the system's drops at the\n"
+           "                      sockets, and the last 20 rejected senders; with --follow the\n"
+           "                      table is printed again each second\n"
+           "\n"
+           "Exit status: 0 success, 1 the log (or the status file) cannot be read, 2 wrong\n"
+           "arguments.\n";
 }
 
 }  // namespace tools

@@ -65,6 +65,7 @@ struct ViewerOptions {
     bool all = false;                           // --all: the archived files too
     bool reverse = false;                       // --reverse: newest first
     bool follow = false;                        // --follow
+    bool counters = false;                      // --counters: the manager's counters instead
     bool help = false;                          // --help
 };
 

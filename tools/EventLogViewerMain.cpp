@@ -1,10 +1,14 @@
 // vorma-eventlog: prints the Application event log that the programs write on this system.
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <deque>
+#include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +18,9 @@
 
 #include "platform/ComputerName.h"
 #include "platform/EventLog.h"
+#include "platform/Service.h"
 #include "platform/Text.h"
+#include "tools/CountersView.h"
 #include "tools/EventLogTail.h"
 #include "tools/EventLogView.h"
 
@@ -114,6 +120,46 @@ bool PrintReversed(const std::vector<std::filesystem::path>& files, CViewer& vie
     return true;
 }
 
+// Prints the manager's counters from its status file; with `follow` again each second (on a
+// terminal the screen is redrawn; otherwise a table is printed when it changed). 1 when the
+// status file cannot be read at first.
+int ShowCounters(bool follow) {
+    const std::filesystem::path file = platform::ServiceStatusFile(L"VORMASNMPManageService");
+    const bool terminal = ::isatty(STDOUT_FILENO) != 0;
+    std::string shown;
+    bool first = true;
+    while (g_stop == 0) {
+        std::ifstream in(file, std::ios::binary);
+        const nlohmann::ordered_json status =
+            in ? nlohmann::ordered_json::parse(in, nullptr, false)
+               : nlohmann::ordered_json(nlohmann::ordered_json::value_t::discarded);
+        std::string table;
+        if (status.is_object()) {
+            table = tools::FormatCountersTable(status);
+        } else if (first) {
+            std::cerr << "vorma-eventlog: cannot read " << file.string() << "\n";
+            return 1;
+        } else {
+            table = "vorma-eventlog: cannot read " + file.string() + "\n";
+        }
+        if (terminal && follow) {
+            std::cout << "\033[H\033[2J" << table;
+        } else if (table != shown) {
+            std::cout << (first ? "" : "\n") << table;
+        }
+        shown = table;
+        first = false;
+        std::cout.flush();
+        if (!follow || !std::cout) {
+            break;
+        }
+        for (int i = 0; i < 20 && g_stop == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return std::cout ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,6 +174,12 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::cout << tools::ViewerUsage();
         return 0;
+    }
+    if (options->counters) {
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+        std::signal(SIGPIPE, SIG_IGN);
+        return ShowCounters(options->follow);
     }
     std::filesystem::path log =
         options->file ? std::filesystem::path(*options->file) : platform::ApplicationLogFile();

@@ -245,6 +245,7 @@ bool CSnmpApi::OpenListeners() {
     }
     // A round that waits already waits on the sockets it knew: it starts again with these.
     m_waiter.Wake();
+    TakeLibraryStatistics(true);
     return m_ipv4Session && m_ipv6Session;
 }
 
@@ -317,6 +318,11 @@ bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
             netsnmp_large_fd_set_select(descriptors, readable.Get(), nullptr, nullptr, &timeout);
         if (ready > 0) {
             snmp_read2(readable.Get());
+            // One datagram from each readable listener (the only sessions): counted here, as
+            // the library counts received packets only for an agent.
+            if (m_counters != nullptr) {
+                m_counters->Add(TrapCount::kDatagramsRead, static_cast<std::uint64_t>(ready));
+            }
             taken = 0;
             for (const std::string& text : texts) {
                 taken += text.size() * sizeof(wchar_t);
@@ -330,6 +336,7 @@ bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
         }
     }
     m_roundTexts = nullptr;
+    TakeLibraryStatistics(false);
     lock.unlock();
     AppendTrapTexts(texts);
     return ok;
@@ -395,6 +402,10 @@ std::wstring CSnmpApi::PopTrapText() {
     std::wstring text = std::move(m_trapQueue.front());
     m_trapQueue.pop_front();
     m_queuedBytes -= TextBytes(text);
+    if (m_counters != nullptr) {
+        m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
+        m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
+    }
     return text;
 }
 
@@ -452,6 +463,8 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
             response->errindex = 0;
             if (snmp_send(session, response) == 0) {
                 snmp_free_pdu(response);
+            } else if (m_counters != nullptr) {
+                m_counters->Add(TrapCount::kInformsAnswered);
             }
         }
     }
@@ -463,6 +476,14 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     }
     if (text.empty()) {
         return;
+    }
+    if (m_counters != nullptr) {
+        m_counters->Add(pdu->version == SNMP_VERSION_1   ? TrapCount::kNotificationsV1
+                        : pdu->version == SNMP_VERSION_3 ? TrapCount::kNotificationsV3
+                                                         : TrapCount::kNotificationsV2c);
+        if (unauthenticated) {
+            CountRejectedSender(text, *pdu);
+        }
     }
     if (m_roundTexts != nullptr) {
         m_roundTexts->push_back(std::move(text));
@@ -487,4 +508,69 @@ void CSnmpApi::AppendTrapTexts(std::vector<std::string>& texts) {
         m_trapQueue.push_back(std::move(text));
     }
     m_queuePeakBytes = std::max(m_queuePeakBytes, m_queuedBytes);
+    if (m_counters != nullptr) {
+        m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
+        m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
+        m_counters->Raise(TrapCount::kQueuePeakLength, m_trapQueue.size());
+        m_counters->Raise(TrapCount::kQueuePeakBytes, m_queuedBytes);
+    }
+}
+
+void CSnmpApi::TakeLibraryStatistics(bool baseline) {
+    static constexpr int kFigures[] = {
+        STAT_SNMPINASNPARSEERRS,       STAT_SNMPINBADVERSIONS,    STAT_USMSTATSUNKNOWNUSERNAMES,
+        STAT_USMSTATSUNKNOWNENGINEIDS, STAT_USMSTATSWRONGDIGESTS, STAT_USMSTATSDECRYPTIONERRORS,
+    };
+    static_assert(std::size(kFigures) == std::tuple_size_v<decltype(m_libraryStatistics)>);
+    if (m_counters == nullptr) {
+        return;
+    }
+    std::array<std::uint64_t, std::size(kFigures)> growth{};
+    for (std::size_t i = 0; i < growth.size(); ++i) {
+        const unsigned now = snmp_get_statistic(kFigures[i]);
+        // The library counts in 32 bits: the difference is right across a wrap.
+        growth[i] = static_cast<unsigned>(now - m_libraryStatistics[i]);
+        m_libraryStatistics[i] = now;
+    }
+    if (!baseline) {
+        m_counters->AddLibraryStatistics({.parseErrors = growth[0] + growth[1],
+                                          .unknownUsers = growth[2],
+                                          .unknownEngines = growth[3],
+                                          .wrongDigests = growth[4],
+                                          .decryptionErrors = growth[5]});
+    }
+}
+
+void CSnmpApi::CountRejectedSender(const std::string& text, const snmp_pdu& pdu) {
+    const std::string address = text.substr(0, text.find('\t'));
+    const std::string user(pdu.securityName != nullptr ? pdu.securityName : "",
+                           pdu.securityName != nullptr ? pdu.securityNameLen : 0);
+    m_counters->Reject(address,
+                       platform::WideToUtf8(platform::CodePageToWide(platform::kCodePage932, user)),
+                       RejectReason::kWrongDigest);
+}
+
+KernelDrops CSnmpApi::ListenerKernelDrops() const {
+    std::intptr_t sockets[2] = {-1, -1};
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        const SessionHandle* sessions[2] = {&m_ipv4Session, &m_ipv6Session};
+        for (int i = 0; i < 2; ++i) {
+            netsnmp_transport* transport =
+                *sessions[i] ? snmp_sess_transport(snmp_sess_pointer(sessions[i]->get())) : nullptr;
+            if (transport != nullptr && transport->sock >= 0) {
+                sockets[i] = transport->sock;
+            }
+        }
+    }
+    // The system's tables are read without the library lock, which the receive rounds need.
+    // Only the stop closes the listeners, after the last look.
+    KernelDrops drops;
+    if (sockets[0] >= 0) {
+        drops.ipv4 = platform::ReceiveDrops(sockets[0]);
+    }
+    if (sockets[1] >= 0) {
+        drops.ipv6 = platform::ReceiveDrops(sockets[1]);
+    }
+    return drops;
 }

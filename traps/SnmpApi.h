@@ -13,6 +13,7 @@
 // holds both locks at once.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "platform/Socket.h"
+#include "traps/TrapCounters.h"
 
 struct snmp_session;
 struct snmp_pdu;
@@ -126,6 +128,14 @@ class CSnmpApi {
     // (the Get pass): "name = value" with the numeric forms of the loaded MIBs added.
     std::string DecorateLine(std::string_view line);
 
+    // Where the engine counts what it reads, renders and answers, and the trap queue's length and
+    // size. Set before OpenListeners; the counters must outlive the engine's use of them.
+    void SetCounters(CTrapCounters* counters) { m_counters = counters; }
+
+    // The system's drop counts of the two listening sockets, where it tells them. Not beside
+    // ShutdownNetSnmp, which closes them.
+    KernelDrops ListenerKernelDrops() const;
+
     // Closes the listeners and shuts Net-SNMP down (snmp_shutdown for `appName`). The engine
     // forgets its session handles, so nothing is closed twice; afterwards only the trap queue
     // remains usable.
@@ -145,6 +155,10 @@ class CSnmpApi {
     void OnMessage(int operation, snmp_session* session, snmp_pdu* pdu);
     SessionHandle OpenListener(const char* peerFormat);
     void AppendTrapTexts(std::vector<std::string>& texts);
+    // Reads the library's own counts, under the library lock, and hands what they grew by since
+    // the last look to the counters (`baseline`: only remember where they stand).
+    void TakeLibraryStatistics(bool baseline);
+    void CountRejectedSender(const std::string& text, const snmp_pdu& pdu);
 
     mutable std::mutex m_libraryMutex;                 // every Net-SNMP call of the engine
     std::vector<std::string>* m_roundTexts = nullptr;  // texts rendered in the running round
@@ -152,6 +166,8 @@ class CSnmpApi {
     SessionHandle m_ipv4Session;
     SessionHandle m_ipv6Session;
     platform::SocketWaiter m_waiter;  // the blocking wait of receive rounds
+    CTrapCounters* m_counters = nullptr;
+    std::array<unsigned, 6> m_libraryStatistics{};  // the library's counts at the last look
 
     std::mutex m_queueMutex;  // the trap queue and its sizes
     std::deque<std::wstring> m_trapQueue;

@@ -13,14 +13,18 @@
 #include "platform/Path.h"
 #include "platform/PortHolder.h"
 #include "platform/Program.h"
+#include "platform/Service.h"
 #include "platform/ServiceNotify.h"
 #include "platform/Socket.h"
 #include "platform/SystemError.h"
 #include "platform/Text.h"
+#include "product/AgentAddress.h"
 #include "product/RegistryRoot.h"
 #include "service/EventLogReporter.h"
+#include "service/ServiceNames.h"
 #include "settings/FilterList.h"
 #include "settings/SnmpV3Settings.h"
+#include "traps/CountersFormat.h"
 #include "traps/ListEvaluation.h"
 
 namespace {
@@ -186,6 +190,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     CreateUsmUsers(snmpDir);
 
     m_snmpApi.SetQueueLimit(TrapQueueLimit());
+    m_snmpApi.SetCounters(&m_counters);
     CSnmpApi::StartSocketLibrary();
     m_socketLibraryStarted = true;
 
@@ -193,6 +198,9 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     std::thread listener([this] { m_snmpApi.OpenListeners(); });
     listener.join();
     platform::NotifyServiceReady();
+    // The counters show once a second while they change, from a thread of their own, so that
+    // the main loop sleeps undisturbed.
+    m_publishThread = std::thread([this] { PublishWorker(); });
 
     // Start on a whole second of the clock, as the tick-based timers of the library expect.
     auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -360,6 +368,12 @@ void CVormaSNMPManageScheduler::StopSequence() {
     if (m_getPassThread.joinable()) {
         m_getPassThread.join();
     }
+    // What the run did, in full, while the listeners still tell their drops.
+    if (m_publishThread.joinable()) {
+        m_publishQuit.Set();
+        m_publishThread.join();
+        PublishCounters(true);
+    }
     for (const UsmEntry& user : m_usmUsers) {
         m_snmpApi.DeleteUsmUser(user.engineId, user.userName);
     }
@@ -379,7 +393,11 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
         CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
         // The events of a backlog are written a batch at a time; the batch is written out when
         // the queue runs empty and the run ends, so an event never waits for the next datagram.
-        platform::EventLogBatch eventBatch(MSG_TRAP_RECEIVED);
+        platform::EventLogBatch eventBatch(MSG_TRAP_RECEIVED,
+                                           [this](std::size_t written, std::size_t lost) {
+                                               m_counters.Add(TrapCount::kEventsWritten, written);
+                                               m_counters.Add(TrapCount::kEventLogFailures, lost);
+                                           });
         while (true) {
             if (IsStopping() == 0) {
                 m_snmpApi.ReceiveRound();
@@ -421,14 +439,16 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
         const bool wildcardListens =
             m_settings.WildcardPresent() != 0 && m_settings.WildcardListens() != 0;
         bool accepted = false;
-        if (FindAgent(record, m_settings) == 1 &&
-            (record.m_listen != 0 || m_settings.WildcardListens() != 0)) {
-            accepted = true;
-        } else {
+        bool found = false;
+        if (FindAgent(record, m_settings) == 1) {
+            found = true;
+            accepted = record.m_listen != 0 || m_settings.WildcardListens() != 0;
+        }
+        if (!accepted) {
             record.m_communityName = kAllText;
-            if (FindAgent(record, m_settings) == 1 &&
-                (record.m_listen != 0 || m_settings.WildcardListens() != 0)) {
-                accepted = true;
+            if (FindAgent(record, m_settings) == 1) {
+                found = true;
+                accepted = record.m_listen != 0 || m_settings.WildcardListens() != 0;
             }
         }
         if (accepted) {
@@ -436,20 +456,69 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
         } else if (wildcardListens) {
             displayName = m_settings.WildcardDispName();
         } else {
-            return;  // an agent the product does not listen to: no trace
+            // An agent the product does not listen to: no event, only its count.
+            CountRejectedAgent(header.address, header.community, found);
+            return;
         }
     }
 
     const std::wstring message = displayName.empty() ? trapText : displayName + L" : " + trapText;
     if (m_compiledLists.IsExcluded(message)) {
+        m_counters.Add(TrapCount::kHeldBack);
         if (!filterLog.WriteFormat(L"%s", message)) {
+            m_counters.Add(TrapCount::kFilterLogFailures);
             ReportToEventLog(
                 MSG_SETTINGS_ERROR, kEventError,
                 {FormatResourceMessage(IDS_FILTER_LOG_ERROR, {filterLog.GetLastErrorText()})});
         }
         return;
     }
-    ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message), {message});
+    const bool reported =
+        ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message), {message});
+    // While the dispatch run's batch collects the event, the batch counts it once written.
+    if (!platform::EventLogBatch::IsCollecting(MSG_TRAP_RECEIVED)) {
+        m_counters.Add(reported ? TrapCount::kEventsWritten : TrapCount::kEventLogFailures);
+    }
+}
+
+void CVormaSNMPManageScheduler::CountRejectedAgent(const std::wstring& address,
+                                                   const std::wstring& community, bool found) {
+    RejectReason reason = RejectReason::kNoAgentEntry;
+    if (found) {
+        reason = RejectReason::kAgentNotListening;
+    } else {
+        AgentAddress query{};
+        if (ParseAgentAddress(address, &query)) {
+            for (const std::shared_ptr<CAgentEntry>& entry : m_settings.Agents()) {
+                if (entry->m_address == query) {
+                    reason = RejectReason::kCommunity;  // listed, but not with this community
+                    break;
+                }
+            }
+        }
+    }
+    m_counters.Reject(platform::WideToUtf8(address), platform::WideToUtf8(community), reason);
+}
+
+void CVormaSNMPManageScheduler::PublishCounters(bool always) {
+    try {
+        m_counters.SetKernelDrops(m_snmpApi.ListenerKernelDrops());
+        TrapCountersSnapshot snapshot = m_counters.Snapshot();
+        if (!always && m_publishedCounters && snapshot == *m_publishedCounters) {
+            return;  // nothing changed: nothing is written
+        }
+        platform::PublishServiceCounters(kServiceName, CCountersFormat::ToJson(snapshot),
+                                         CCountersFormat::ToPrometheus(snapshot));
+        m_publishedCounters = std::move(snapshot);
+    } catch (const std::exception&) {
+        // Out of memory: the next look tries again; the stop goes on without the last figures.
+    }
+}
+
+void CVormaSNMPManageScheduler::PublishWorker() {
+    while (!m_publishQuit.Wait(std::chrono::seconds(1))) {
+        PublishCounters(false);
+    }
 }
 
 void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring snmpDir) {
@@ -458,6 +527,10 @@ void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring
     CGetCycle(
         std::move(installDir), std::move(snmpDir), m_whiteList, m_blackList, m_levelList,
         m_filterLogBasePath, m_writeMutex, [this] { return IsStopping() != 0; },
-        [this](std::string_view line) { return m_snmpApi.DecorateLine(line); })
+        [this](std::string_view line) { return m_snmpApi.DecorateLine(line); },
+        [this](bool answered) {
+            m_counters.Add(TrapCount::kGetRequests);
+            m_counters.Add(answered ? TrapCount::kGetAnswers : TrapCount::kGetFailures);
+        })
         .Run();
 }

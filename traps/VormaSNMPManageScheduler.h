@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "settings/UsmEntry.h"
 #include "traps/ListEvaluation.h"
 #include "traps/SnmpApi.h"
+#include "traps/TrapCounters.h"
 
 class CLogWriter;
 
@@ -76,8 +78,15 @@ class CVormaSNMPManageScheduler {
     void StopSequence();
     void StartDispatchThread();
     void DispatchWorker();
+    // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
+    // admitted the address and community but does not listen.
+    void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
+    // Shows the counters when they changed since they were last shown, or `always`. Never throws.
+    void PublishCounters(bool always);
+    void PublishWorker();
 
     std::thread m_runThread;
+    CTrapCounters m_counters;  // before the engine, which counts into it
     CSnmpApi m_snmpApi;
     CManagerSettings m_settings;
     std::vector<std::wstring> m_whiteList;
@@ -101,6 +110,9 @@ class CVormaSNMPManageScheduler {
     std::atomic<bool> m_dispatchQuit{false};
     std::thread m_dispatchThread;
     std::thread m_getPassThread;
+    std::thread m_publishThread;
+    platform::Event m_publishQuit{platform::Event::Reset::kManual};
+    std::optional<TrapCountersSnapshot> m_publishedCounters;  // on the publishing thread
     bool m_engineReady = false;
     bool m_socketLibraryStarted = false;
     std::atomic<bool> m_startUpFailed{false};

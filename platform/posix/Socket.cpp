@@ -5,11 +5,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 namespace platform {
 namespace {
@@ -82,6 +86,35 @@ int ReceiveBufferOf(int fd) {
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> ReceiveDrops(std::intptr_t socket) {
+    struct stat status {};
+    if (::fstat(static_cast<int>(socket), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+        return std::nullopt;
+    }
+    // "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops"
+    for (const char* table : {"/proc/self/net/udp", "/proc/self/net/udp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string field[13];
+            for (std::string& f : field) {
+                fields >> f;
+            }
+            if (fields.fail() || field[9] != std::to_string(status.st_ino)) {
+                continue;
+            }
+            try {
+                return std::stoull(field[12]);
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        }
+    }
+    return std::nullopt;
+}
 
 std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
     const int fd = static_cast<int>(socket);

@@ -1,7 +1,12 @@
 #include "platform/Service.h"
 
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "platform/Text.h"
 
 #include "platform/Win32Error.h"
 #include "platform/win32/WindowsHeaders.h"
@@ -231,6 +236,66 @@ bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status
     record.dwCheckPoint = status.checkPoint;
     record.dwWaitHint = status.waitHint;
     return ::SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(handle), &record) != FALSE;
+}
+
+namespace {
+
+// A text value of the service's key "Parameters"; empty when it is missing.
+std::wstring ParametersText(HKEY parameters, const wchar_t* name) {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (::RegQueryValueExW(parameters, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t)) {
+        return {};
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (::RegQueryValueExW(parameters, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                           &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    text.resize(size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::filesystem::path ServiceStatusFile(std::wstring_view /*serviceName*/) {
+    return {};  // the service control manager keeps the status
+}
+
+bool PublishServiceCounters(std::wstring_view serviceName, const std::string& countersJson,
+                            const std::string& metricsText) {
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::wstring keyPath =
+        L"SYSTEM\\CurrentControlSet\\Services\\" + std::wstring(serviceName) + L"\\Parameters";
+    HKEY parameters = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &parameters,
+                          nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const std::wstring counters = Utf8ToWide(countersJson);
+    const bool written =
+        ::RegSetValueExW(
+            parameters, L"Counters", 0, REG_SZ, reinterpret_cast<const BYTE*>(counters.c_str()),
+            static_cast<DWORD>((counters.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    const std::wstring folder = ParametersText(parameters, kMetricsDirectoryValue);
+    ::RegCloseKey(parameters);
+    if (!folder.empty()) {
+        // Written beside it and moved into place: a reader sees a whole file.
+        const std::wstring path = folder + L"\\" + std::wstring(serviceName) + L".prom";
+        const std::wstring partial = path + L".tmp";
+        {
+            std::ofstream out(std::filesystem::path(partial), std::ios::binary | std::ios::trunc);
+            out << metricsText;
+        }
+        ::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    return written;
 }
 
 }  // namespace platform

@@ -77,6 +77,10 @@ int ReceiveBufferOf(SOCKET s) {
 
 }  // namespace
 
+std::optional<std::uint64_t> ReceiveDrops(std::intptr_t /*socket*/) {
+    return std::nullopt;  // Winsock keeps no such count for a socket
+}
+
 std::error_code EnsureReceiveBuffer(std::intptr_t socket, int bytes) {
     // Windows has no system cap on SO_RCVBUF to go past: setting it is enough.
     const SOCKET s = static_cast<SOCKET>(socket);

@@ -361,11 +361,13 @@ class CManagerProcess {
 // The engine ID and the keys of the SNMPv3 users that the tests write into the SNMPv3 settings.
 inline constexpr char kV3Engine[] = "8000000001020304";
 
-// An SNMPv3 coldStart trap (authPriv, SHA and AES with the keys "authpass123" and "privpass123")
-// sent by Net-SNMP's snmptrap from `source` to 127.0.0.1, sysName.0 being `marker`. The result is
-// snmptrap's exit status.
+// An SNMPv3 coldStart trap (authPriv, SHA and AES with the keys "authpass123" and "privpass123"
+// unless others are given) sent by Net-SNMP's snmptrap from `source` to 127.0.0.1, sysName.0
+// being `marker`. The result is snmptrap's exit status.
 inline int SendV3Trap(const CManagerInstallation& installation, const std::string& source,
-                      const std::string& user, const std::string& marker) {
+                      const std::string& user, const std::string& marker,
+                      const std::string& authPass = "authpass123",
+                      const std::string& privPass = "privpass123") {
     const fs::path peer = installation.SysRoot() / "peer";
     fs::create_directories(peer);
     return RunProgram({"/usr/bin/snmptrap",
@@ -380,11 +382,11 @@ inline int SendV3Trap(const CManagerInstallation& installation, const std::strin
                        "-a",
                        "SHA",
                        "-A",
-                       "authpass123",
+                       authPass,
                        "-x",
                        "AES",
                        "-X",
-                       "privpass123",
+                       privPass,
                        "--clientaddr=" + source,
                        "127.0.0.1:162",
                        "4711",
@@ -470,6 +472,24 @@ inline std::vector<std::string> FilterLogLines(const CManagerInstallation& insta
         }
     }
     return lines;
+}
+
+// The whole contents of a file, or empty text.
+inline std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Waits until `condition` holds (checked every 10 ms); false when it did not within the guard.
+inline bool WaitUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kEndGuard;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 // The status file, or null when there is none.

@@ -11,6 +11,7 @@ user's pass phrases the manager deciphers from SnmpV3Setting.txt, and an SNMPv2c
 Each must become event 2000 with the exact text. Then `sc stop` (1101) and `-uninstall`, after
 which the service and its event source are gone.
 """
+import json
 import os
 import re
 import shutil
@@ -192,6 +193,19 @@ def run_scenario(wine, tools, checks):
     expected += [(1101, 4, [])]
     checks.equal("the service reports its start, each trap's text and its stop",
                  shown(without_probes(wine.system_events())), expected)
+
+    # The counters of the run, as the stop left them in the service's Parameters key.
+    counters_text = registry_value(wine, SERVICE_KEY + "\\Parameters", "Counters")
+    try:
+        counters = json.loads(counters_text or "")
+    except ValueError:
+        counters = {}
+    checks.equal("the counters show each trap written as an event",
+                 counters.get("EventsWritten"), len(TRAPS))
+    checks.equal("the counters show the trap queue empty after the stop",
+                 counters.get("Queue", {}).get("Length"), 0)
+    checks.equal("the counters show no drops of the system's sockets on Windows",
+                 counters.get("KernelDrops"), {})
 
     code, out, events = wine.wine([MANAGER_PATH, "-uninstall"], events=True)
     checks.equal("-uninstall exits with 0", code, 0)

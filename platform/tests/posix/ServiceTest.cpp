@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -15,6 +16,7 @@
 #include "platform/Service.h"
 #include "platform/Text.h"
 #include "platform/Win32Error.h"
+#include "tests/support/IsolatedChild.h"
 #include "tests/support/TempSysRoot.h"
 
 namespace {
@@ -313,6 +315,59 @@ TEST(ServiceTest, StatusReportsNeedARegisteredHandler) {
     test::TempSysRoot root;
     EXPECT_EQ(platform::RegisterServiceControlHandler(L"TestService", &Handler, nullptr), 0u);
     EXPECT_FALSE(platform::ReportServiceStatus(0, platform::ServiceStatus{}));
+}
+
+// The metrics file goes to the folder of the registry's MetricsDirectory, or below the system
+// root; without a status report there is no status file to rewrite. Each case runs in a process
+// of its own, as a process looks the folder up once.
+TEST(ServiceTest, CountersGoToTheMetricsFolderTheRegistryNames) {
+    struct Case {
+        const char* name;
+        std::uint32_t type;  // kRegNone: no value
+        const char* folder;  // below the system root
+    };
+    const Case cases[] = {
+        {"no value: the default", platform::kRegNone, "metrics"},
+        {"a string", platform::kRegSz, "collector/textfiles"},
+        {"an expandable string", platform::kRegExpandSz, "other"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::ChildResult child = test::RunIsolated(false, [&] {
+            test::TempSysRoot root;
+            const std::filesystem::path folder = root.path() / c.folder;
+            if (c.type != platform::kRegNone) {
+                platform::RegKey key = 0;
+                bool created = false;
+                platform::CreateRegistryKey(platform::kHkeyLocalMachine,
+                                            L"SYSTEM\\CurrentControlSet\\Services\\TestService\\"
+                                            L"Parameters",
+                                            platform::kKeyAllAccess, &key, &created);
+                const std::vector<std::uint8_t> value =
+                    platform::WideToUtf16Le(platform::Utf8ToWide(folder.string()) + L'\0');
+                platform::SetRegistryValue(key, platform::kMetricsDirectoryValue, c.type,
+                                           value.data(), static_cast<std::uint32_t>(value.size()));
+                platform::CloseRegistryKey(key);
+            }
+            nlohmann::json out;
+            out["published"] =
+                platform::PublishServiceCounters(L"TestService", R"({"A":1})", "vorma_a_total 1\n");
+            std::ifstream in(folder / "TestService.prom");
+            out["metrics"] =
+                std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            out["statusFile"] =
+                std::filesystem::exists(root.path() / "services" / "TestService.json");
+            out["entries"] = std::distance(std::filesystem::directory_iterator(folder),
+                                           std::filesystem::directory_iterator());
+            return out.dump();
+        });
+        ASSERT_TRUE(child.completed) << child.output;
+        const nlohmann::json out = nlohmann::json::parse(child.output);
+        EXPECT_TRUE(out["published"]);
+        EXPECT_EQ(out["metrics"], "vorma_a_total 1\n");
+        EXPECT_FALSE(out["statusFile"]);
+        EXPECT_EQ(out["entries"], 1) << "nothing left beside the file";
+    }
 }
 
 }  // namespace

@@ -100,3 +100,67 @@ TEST(SocketTest, TheReceiveBufferGoesPastTheSystemCapAndNeverShrinks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A UDP socket on an ephemeral port of the loopback with the smallest receive buffer.
+int SmallLoopbackSocket(sockaddr_in& address) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int tiny = 1;  // the system rounds it up to its minimum
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &tiny, sizeof tiny);
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return fd;
+}
+
+// The system's drop count of a socket: none for what is no socket, nought for a socket that
+// took everything, and every datagram that did not fit for one whose buffer ran full.
+TEST(SocketTest, ReceiveDropsCountWhatAFullBufferRefused) {
+    struct Case {
+        const char* name;
+        int datagrams;  // sent to the socket, never read
+        bool socket;
+        bool dropsSome;
+    };
+    const Case cases[] = {
+        {"not a socket", 0, false, false},
+        {"a socket that took everything", 1, true, false},
+        {"a socket whose buffer ran full", 400, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.socket) {
+            int pipeFds[2];
+            ASSERT_EQ(pipe(pipeFds), 0);
+            EXPECT_EQ(platform::ReceiveDrops(pipeFds[0]), std::nullopt);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            continue;
+        }
+        sockaddr_in address{};
+        const int receiver = SmallLoopbackSocket(address);
+        ASSERT_GE(receiver, 0);
+        const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const std::string datagram(1000, 'x');
+        for (int i = 0; i < c.datagrams; ++i) {
+            sendto(sender, datagram.data(), datagram.size(), 0,
+                   reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
+        const std::optional<std::uint64_t> drops = platform::ReceiveDrops(receiver);
+        ASSERT_TRUE(drops.has_value());
+        if (c.dropsSome) {
+            EXPECT_GT(*drops, 0u);
+            EXPECT_LT(*drops, static_cast<std::uint64_t>(c.datagrams));
+        } else {
+            EXPECT_EQ(*drops, 0u);
+        }
+        close(sender);
+        close(receiver);
+    }
+}
+
+}  // namespace

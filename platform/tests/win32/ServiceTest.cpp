@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
+#include "platform/Text.h"
 #include "platform/Win32Error.h"
 #include "platform/tests/win32/TestChild.h"
 #include "platform/win32/WindowsHeaders.h"
@@ -95,6 +98,64 @@ TEST(ServiceTest, StatusReportsNeedARegisteredHandler) {
     // tests/wine/service_events_test.sh, alone: while it waits for a control pipe it may take the
     // one of a service that is starting at the same moment.)
     EXPECT_FALSE(platform::ReportServiceStatus(0, platform::ServiceStatus{}));
+}
+
+// The counters are the REG_SZ value "Counters" of the service's key Parameters, rewritten by
+// each publishing; the metrics text goes to the folder of MetricsDirectory only where that value
+// is set.
+TEST(ServiceTest, CountersGoToTheParametersKeyAndTheMetricsFolderWhereOneIsSet) {
+    const std::wstring name = TestServiceName() + L"Counters";
+    const std::wstring keyPath = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
+    wchar_t temp[MAX_PATH];
+    ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::filesystem::path folder = std::filesystem::path(temp) / (name + L"-metrics");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path metrics = folder / (name + L".prom");
+
+    auto counters = [&] {
+        wchar_t text[256] = {};
+        DWORD size = sizeof text;
+        const LSTATUS rc = ::RegGetValueW(HKEY_LOCAL_MACHINE, (keyPath + L"\\Parameters").c_str(),
+                                          L"Counters", RRF_RT_REG_SZ, nullptr, text, &size);
+        return rc == ERROR_SUCCESS ? std::wstring(text) : L"<missing>";
+    };
+    auto metricsText = [&] {
+        std::ifstream in(metrics, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+
+    struct Step {
+        const char* name;
+        bool setFolder;
+        std::string json;
+        std::string text;
+        std::string expectedMetrics;
+    };
+    const Step steps[] = {
+        {"no metrics folder", false, R"({"A":1,"B":"ü"})", "a 1\n", ""},
+        {"a metrics folder", true, R"({"A":2})", "a 2\n", "a 2\n"},
+        {"rewritten", true, R"({"A":3})", "a 3\n", "a 3\n"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.setFolder) {
+            const std::wstring value = folder.wstring();
+            ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (keyPath + L"\\Parameters").c_str(),
+                                        platform::kMetricsDirectoryValue, REG_SZ, value.c_str(),
+                                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+                      ERROR_SUCCESS);
+        }
+        EXPECT_TRUE(platform::PublishServiceCounters(name, step.json, step.text));
+        EXPECT_EQ(counters(), platform::Utf8ToWide(step.json));
+        EXPECT_EQ(metricsText(), step.expectedMetrics);
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "nothing left beside the file";
+    EXPECT_TRUE(platform::ServiceStatusFile(name).empty());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -341,23 +341,6 @@ std::string EnterPrivateMounts() {
     return {};
 }
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Waits until `condition` holds; false when it did not within the guard.
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kEndGuard;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 // Whether a trap event with the mark has been written (in the log, the text's quotes are escaped).
 bool EventLogHas(const std::string& mark) {
     return ReadBytes(platform::ApplicationLogFile()).find(mark + "\\\"") != std::string::npos;

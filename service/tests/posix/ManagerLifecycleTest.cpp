@@ -22,23 +22,6 @@ constexpr char kColdStart[] = "1.3.6.1.6.3.1.1.5.1";
 constexpr char kSysName[] = "1.3.6.1.2.1.1.5.0";
 const std::string kRouterSection = AgentSection({{"TRUE", "Router", "127.0.0.1", "public"}});
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// Waits until `condition` holds; false when it did not within the guard.
-bool WaitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + kEndGuard;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 // How many events with the shown identifier `id` the Application log holds.
 std::size_t CountEvents(int id) {
     const std::string log = ReadBytes(platform::ApplicationLogFile());

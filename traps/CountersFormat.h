@@ -1,0 +1,24 @@
+// The two published forms of the trap counters: the JSON object that the service's status shows
+// under "Counters", and the Prometheus text exposition format (node_exporter's textfile
+// collector), whose metrics are named vorma_snmp_..._total for counters, with a "reason" label
+// on the drops, and plain names for the trap queue's gauges.
+#pragma once
+
+#include <string>
+
+#include "traps/TrapCounters.h"
+
+class CCountersFormat {
+  public:
+    // The reason as the published forms name it ("no_agent_entry", ...).
+    static const char* ReasonName(RejectReason reason);
+
+    // One JSON object, without line breaks.
+    static std::string ToJson(const TrapCountersSnapshot& snapshot);
+
+    // The exposition text: HELP and TYPE lines, then the samples, each line ended by LF.
+    static std::string ToPrometheus(const TrapCountersSnapshot& snapshot);
+
+    // A UTC time as "2026-12-09T01:02:03Z".
+    static std::string UtcText(std::chrono::system_clock::time_point time);
+};

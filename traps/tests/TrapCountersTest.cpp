@@ -1,0 +1,264 @@
+// The trap counters and their two published forms.
+#include "traps/TrapCounters.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "traps/CountersFormat.h"
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::system_clock;
+
+struct Rejection {
+    std::string address;
+    std::string identity;
+    RejectReason reason;
+};
+
+// "address identity reason count", most recent first.
+std::vector<std::string> Listed(const TrapCountersSnapshot& snapshot) {
+    std::vector<std::string> lines;
+    for (const RejectedSender& s : snapshot.rejected) {
+        lines.push_back(s.address + " " + s.identity + " " + CCountersFormat::ReasonName(s.reason) +
+                        " " + std::to_string(s.count));
+    }
+    return lines;
+}
+
+TEST(TrapCountersTest, RejectedSendersAreKeptByAddressIdentityAndReasonMostRecentFirst) {
+    struct Case {
+        const char* name;
+        std::vector<Rejection> rejections;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases = {
+        {"one sender",
+         {{"10.0.0.1", "public", RejectReason::kNoAgentEntry}},
+         {"10.0.0.1 public no_agent_entry 1"}},
+        {"the same sender again is counted, not listed twice",
+         {{"10.0.0.1", "public", RejectReason::kNoAgentEntry},
+          {"10.0.0.2", "public", RejectReason::kNoAgentEntry},
+          {"10.0.0.1", "public", RejectReason::kNoAgentEntry}},
+         {"10.0.0.1 public no_agent_entry 2", "10.0.0.2 public no_agent_entry 1"}},
+        {"another community or reason is another entry",
+         {{"10.0.0.1", "public", RejectReason::kCommunity},
+          {"10.0.0.1", "private", RejectReason::kCommunity},
+          {"10.0.0.1", "public", RejectReason::kAgentNotListening}},
+         {"10.0.0.1 public agent_not_listening 1", "10.0.0.1 private community 1",
+          "10.0.0.1 public community 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTrapCounters counters;
+        for (const Rejection& r : c.rejections) {
+            counters.Reject(r.address, r.identity, r.reason);
+        }
+        EXPECT_EQ(Listed(counters.Snapshot()), c.expected);
+    }
+}
+
+TEST(TrapCountersTest, TheListKeepsTheTwentySeenLatestAndCountsEveryRejection) {
+    CTrapCounters counters;
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < 25; ++i) {
+        counters.Reject("10.0.0." + std::to_string(i), "c", RejectReason::kNoAgentEntry,
+                        start + std::chrono::seconds(i));
+    }
+    // The oldest (10.0.0.5) comes again and stays; 10.0.0.6 is now the one seen longest ago.
+    counters.Reject("10.0.0.5", "c", RejectReason::kNoAgentEntry, start + std::chrono::hours(1));
+    counters.Reject("10.0.0.99", "c", RejectReason::kCommunity, start + std::chrono::hours(2));
+    const TrapCountersSnapshot snapshot = counters.Snapshot();
+    ASSERT_EQ(snapshot.rejected.size(), CTrapCounters::kRejectedSendersKept);
+    EXPECT_EQ(snapshot.rejected[0].address, "10.0.0.99");
+    EXPECT_EQ(snapshot.rejected[1].address, "10.0.0.5");
+    EXPECT_EQ(snapshot.rejected[1].lastTime, start + std::chrono::hours(1));
+    EXPECT_EQ(snapshot.rejected.back().address, "10.0.0.7");
+    EXPECT_EQ(snapshot[TrapCount::kNoAgentEntry], 26u);
+    EXPECT_EQ(snapshot[TrapCount::kCommunity], 1u);
+}
+
+TEST(TrapCountersTest, EachReasonCountsItsOwnDropAndAWrongDigestIsLeftToTheLibraryCount) {
+    const std::vector<std::pair<RejectReason, TrapCount>> cases = {
+        {RejectReason::kNoAgentEntry, TrapCount::kNoAgentEntry},
+        {RejectReason::kAgentNotListening, TrapCount::kAgentNotListening},
+        {RejectReason::kCommunity, TrapCount::kCommunity},
+    };
+    for (const auto& [reason, count] : cases) {
+        CTrapCounters counters;
+        counters.Reject("10.0.0.1", "x", reason);
+        const TrapCountersSnapshot snapshot = counters.Snapshot();
+        for (std::size_t i = 0; i < snapshot.values.size(); ++i) {
+            EXPECT_EQ(snapshot.values[i], i == static_cast<std::size_t>(count) ? 1u : 0u)
+                << CCountersFormat::ReasonName(reason) << " counter " << i;
+        }
+    }
+    CTrapCounters counters;
+    counters.Reject("10.0.0.1", "user", RejectReason::kWrongDigest);
+    counters.AddLibraryStatistics({.wrongDigests = 1});
+    const TrapCountersSnapshot snapshot = counters.Snapshot();
+    EXPECT_EQ(snapshot[TrapCount::kWrongDigest], 1u);
+    EXPECT_EQ(Listed(snapshot), std::vector<std::string>{"10.0.0.1 user wrong_digest 1"});
+}
+
+TEST(TrapCountersTest, GaugesRiseOnlyAndLibraryFiguresAddUp) {
+    CTrapCounters counters;
+    for (std::uint64_t value : {3u, 9u, 4u}) {
+        counters.Raise(TrapCount::kQueuePeakLength, value);
+    }
+    counters.AddLibraryStatistics({.parseErrors = 2, .unknownUsers = 1});
+    counters.AddLibraryStatistics({.parseErrors = 5, .unknownEngines = 4, .decryptionErrors = 6});
+    const TrapCountersSnapshot snapshot = counters.Snapshot();
+    EXPECT_EQ(snapshot[TrapCount::kQueuePeakLength], 9u);
+    EXPECT_EQ(snapshot[TrapCount::kParseError], 7u);
+    EXPECT_EQ(snapshot[TrapCount::kUnknownUser], 1u);
+    EXPECT_EQ(snapshot[TrapCount::kUnknownEngine], 4u);
+    EXPECT_EQ(snapshot[TrapCount::kDecryptionError], 6u);
+    EXPECT_EQ(snapshot[TrapCount::kWrongDigest], 0u);
+}
+
+// Where each counter shows in the two forms.
+struct Placement {
+    TrapCount count;
+    const char* pointer;
+    const char* sample;
+};
+
+const std::vector<Placement> kPlacements = {
+    {TrapCount::kDatagramsRead, "/DatagramsRead", "vorma_snmp_datagrams_read_total"},
+    {TrapCount::kNotificationsV1, "/Notifications/V1",
+     "vorma_snmp_notifications_total{version=\"v1\"}"},
+    {TrapCount::kNotificationsV2c, "/Notifications/V2c",
+     "vorma_snmp_notifications_total{version=\"v2c\"}"},
+    {TrapCount::kNotificationsV3, "/Notifications/V3",
+     "vorma_snmp_notifications_total{version=\"v3\"}"},
+    {TrapCount::kInformsAnswered, "/InformsAnswered", "vorma_snmp_informs_answered_total"},
+    {TrapCount::kEventsWritten, "/EventsWritten", "vorma_snmp_events_written_total"},
+    {TrapCount::kHeldBack, "/HeldBack", "vorma_snmp_held_back_total"},
+    {TrapCount::kNoAgentEntry, "/Dropped/NoAgentEntry",
+     "vorma_snmp_dropped_total{reason=\"no_agent_entry\"}"},
+    {TrapCount::kAgentNotListening, "/Dropped/AgentNotListening",
+     "vorma_snmp_dropped_total{reason=\"agent_not_listening\"}"},
+    {TrapCount::kCommunity, "/Dropped/Community", "vorma_snmp_dropped_total{reason=\"community\"}"},
+    {TrapCount::kUnknownUser, "/Dropped/UnknownUser",
+     "vorma_snmp_dropped_total{reason=\"unknown_user\"}"},
+    {TrapCount::kUnknownEngine, "/Dropped/UnknownEngine",
+     "vorma_snmp_dropped_total{reason=\"unknown_engine\"}"},
+    {TrapCount::kWrongDigest, "/WrongDigest", "vorma_snmp_wrong_digest_total"},
+    {TrapCount::kDecryptionError, "/Dropped/DecryptionError",
+     "vorma_snmp_dropped_total{reason=\"decryption_error\"}"},
+    {TrapCount::kParseError, "/Dropped/ParseError",
+     "vorma_snmp_dropped_total{reason=\"parse_error\"}"},
+    {TrapCount::kEventLogFailures, "/EventLogWriteFailures",
+     "vorma_snmp_event_log_write_failures_total"},
+    {TrapCount::kFilterLogFailures, "/FilterLogWriteFailures",
+     "vorma_snmp_filter_log_write_failures_total"},
+    {TrapCount::kGetRequests, "/GetPass/Requests", "vorma_snmp_get_requests_total"},
+    {TrapCount::kGetAnswers, "/GetPass/Answers", "vorma_snmp_get_answers_total"},
+    {TrapCount::kGetFailures, "/GetPass/Failures", "vorma_snmp_get_failures_total"},
+    {TrapCount::kQueueLength, "/Queue/Length", "vorma_snmp_queue_length"},
+    {TrapCount::kQueuePeakLength, "/Queue/PeakLength", "vorma_snmp_queue_peak_length"},
+    {TrapCount::kQueueBytes, "/Queue/Bytes", "vorma_snmp_queue_bytes"},
+    {TrapCount::kQueuePeakBytes, "/Queue/PeakBytes", "vorma_snmp_queue_peak_bytes"},
+};
+
+// A snapshot in which every counter has a value of its own (its index times 1000 plus 1).
+TrapCountersSnapshot Distinct() {
+    TrapCountersSnapshot snapshot;
+    for (std::size_t i = 0; i < snapshot.values.size(); ++i) {
+        snapshot.values[i] = i * 1000 + 1;
+    }
+    return snapshot;
+}
+
+// The samples of an exposition text; fails the test on a sample line without its family's TYPE
+// line before it or with a value that is not a number.
+std::map<std::string, double> Samples(const std::string& text) {
+    std::map<std::string, double> samples;
+    std::map<std::string, std::string> types;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("# TYPE ", 0) == 0) {
+            std::istringstream fields(line.substr(7));
+            std::string name, type;
+            fields >> name >> type;
+            types[name] = type;
+            continue;
+        }
+        if (line.rfind("#", 0) == 0) {
+            continue;
+        }
+        const std::size_t space = line.rfind(' ');
+        const std::string sample = line.substr(0, space);
+        const std::string family = sample.substr(0, sample.find('{'));
+        EXPECT_TRUE(types.count(family)) << line;
+        std::size_t used = 0;
+        samples[sample] = std::stod(line.substr(space + 1), &used);
+        EXPECT_EQ(used, line.size() - space - 1) << line;
+    }
+    return samples;
+}
+
+TEST(CountersFormatTest, EveryCounterShowsUnderItsOwnNameInBothForms) {
+    ASSERT_EQ(kPlacements.size(), static_cast<std::size_t>(TrapCount::kCount));
+    const TrapCountersSnapshot snapshot = Distinct();
+    const json object = json::parse(CCountersFormat::ToJson(snapshot));
+    const std::map<std::string, double> samples = Samples(CCountersFormat::ToPrometheus(snapshot));
+    for (const Placement& p : kPlacements) {
+        EXPECT_EQ(object[json::json_pointer(p.pointer)], snapshot[p.count]) << p.pointer;
+        ASSERT_TRUE(samples.count(p.sample)) << p.sample;
+        EXPECT_EQ(samples.at(p.sample), static_cast<double>(snapshot[p.count])) << p.sample;
+    }
+}
+
+TEST(CountersFormatTest, KernelDropsShowOnlyForTheFamiliesThatTellThem) {
+    struct Case {
+        KernelDrops drops;
+        json expected;
+        std::vector<std::string> samples;
+    };
+    const std::vector<Case> cases = {
+        {{}, json::object(), {}},
+        {{7, std::nullopt}, {{"IPv4", 7}}, {"vorma_snmp_kernel_drops_total{family=\"ipv4\"}"}},
+        {{0, 12},
+         {{"IPv4", 0}, {"IPv6", 12}},
+         {"vorma_snmp_kernel_drops_total{family=\"ipv4\"}",
+          "vorma_snmp_kernel_drops_total{family=\"ipv6\"}"}},
+    };
+    for (const Case& c : cases) {
+        TrapCountersSnapshot snapshot;
+        snapshot.kernelDrops = c.drops;
+        EXPECT_EQ(json::parse(CCountersFormat::ToJson(snapshot))["KernelDrops"], c.expected);
+        std::vector<std::string> shown;
+        for (const auto& [name, value] : Samples(CCountersFormat::ToPrometheus(snapshot))) {
+            if (name.rfind("vorma_snmp_kernel_drops_total", 0) == 0) {
+                shown.push_back(name);
+            }
+        }
+        EXPECT_EQ(shown, c.samples) << c.expected.dump();
+    }
+}
+
+TEST(CountersFormatTest, RejectedSendersShowWithTheirReasonAndUtcTime) {
+    TrapCountersSnapshot snapshot;
+    // 2026-12-09 01:02:03 UTC
+    const Clock::time_point when = Clock::from_time_t(1796778123);
+    snapshot.rejected.push_back(
+        {"192.0.2.1", "com\"munity\\", RejectReason::kAgentNotListening, 3, when});
+    const json object = json::parse(CCountersFormat::ToJson(snapshot));
+    EXPECT_EQ(object["RejectedSenders"], json::parse(R"([{"Address": "192.0.2.1",
+        "CommunityOrUser": "com\"munity\\", "Reason": "agent_not_listening", "Count": 3,
+        "LastTime": "2026-12-09T01:02:03Z"}])"));
+    // Bytes that are no UTF-8 (a community in another code page) do not break the object.
+    snapshot.rejected[0].identity = "\xff\xfe";
+    EXPECT_TRUE(json::accept(CCountersFormat::ToJson(snapshot)));
+}
+
+}  // namespace
