@@ -488,9 +488,11 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
     const long afterBurstKb = result["afterBurstKb"];
     const long toleranceKb = std::max(2048L, idleKb / 20);
     EXPECT_GT(idleKb, 0);
-    // The burst did build a backlog (else the check after it would prove nothing).
-    EXPECT_GT(burstPeakKb, idleKb + 2 * toleranceKb);
 #ifndef __SANITIZE_ADDRESS__
+    // The burst did build a backlog (else the check after it would prove nothing). The
+    // instrumented manager may keep up with the instrumented sender and build none; the memory
+    // checks are not made there.
+    EXPECT_GT(burstPeakKb, idleKb + 2 * toleranceKb);
     EXPECT_LE(afterKb, idleKb + toleranceKb)
         << "idle " << idleKb << " kB, after the storm " << afterKb << " kB";
     EXPECT_LE(afterBurstKb, idleKb + toleranceKb)
