@@ -261,19 +261,29 @@ bool CSnmpApi::HasIpv6Listener() const {
 
 bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
     std::size_t room = 0;
-    bool queueEmpty = false;
     {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
+        std::unique_lock<std::mutex> lock(m_queueMutex);
+        const auto roomOrWakeUp = [this] {
+            return m_queuedBytes < m_queueLimitBytes || m_roundWakePending;
+        };
+        if (!roomOrWakeUp()) {
+            // Full: the sockets keep what arrives until dispatch has made room.
+            if (longestWait.count() < 0) {
+                m_queueRoom.wait(lock, roomOrWakeUp);
+            } else {
+                m_queueRoom.wait_for(lock, longestWait, roomOrWakeUp);
+            }
+        }
+        m_roundWakePending = false;
         if (m_queuedBytes >= m_queueLimitBytes) {
-            return true;  // full: the sockets keep what arrives until dispatch has made room
+            return true;
         }
         room = m_queueLimitBytes - m_queuedBytes;
-        queueEmpty = m_trapQueue.empty();
     }
     std::vector<std::string> texts;
     bool ok = true;
     std::unique_lock<std::mutex> lock(m_libraryMutex);
-    if (queueEmpty) {
+    {
         // Wait for a datagram, a wake-up or the library's next timer, without the library lock,
         // so that the Get pass can use the MIB tree meanwhile. Only the listeners' sockets are
         // waited on: they are the library's only sessions.
@@ -344,11 +354,34 @@ bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
 
 void CSnmpApi::WakeReceiveRound() {
     m_waiter.Wake();
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_roundWakePending = true;
+    }
+    m_queueRoom.notify_all();
+}
+
+bool CSnmpApi::WaitForTrapText() {
+    std::unique_lock<std::mutex> lock(m_queueMutex);
+    m_queueFilled.wait(lock, [this] { return !m_trapQueue.empty() || m_textWaitWakePending; });
+    m_textWaitWakePending = false;
+    return !m_trapQueue.empty();
+}
+
+void CSnmpApi::WakeTrapTextWait() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_textWaitWakePending = true;
+    }
+    m_queueFilled.notify_all();
 }
 
 void CSnmpApi::SetQueueLimit(std::size_t bytes) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    m_queueLimitBytes = bytes;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queueLimitBytes = bytes;
+    }
+    m_queueRoom.notify_all();
 }
 
 std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
@@ -395,16 +428,25 @@ std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
 }
 
 std::wstring CSnmpApi::PopTrapText() {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    if (m_trapQueue.empty()) {
-        return {};
+    std::wstring text;
+    bool roomAgain = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_trapQueue.empty()) {
+            return {};
+        }
+        const bool wasFull = m_queuedBytes >= m_queueLimitBytes;
+        text = std::move(m_trapQueue.front());
+        m_trapQueue.pop_front();
+        m_queuedBytes -= TextBytes(text);
+        roomAgain = wasFull && m_queuedBytes < m_queueLimitBytes;
+        if (m_counters != nullptr) {
+            m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
+            m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
+        }
     }
-    std::wstring text = std::move(m_trapQueue.front());
-    m_trapQueue.pop_front();
-    m_queuedBytes -= TextBytes(text);
-    if (m_counters != nullptr) {
-        m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
-        m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
+    if (roomAgain) {
+        m_queueRoom.notify_all();
     }
     return text;
 }
@@ -502,17 +544,24 @@ void CSnmpApi::AppendTrapTexts(std::vector<std::string>& texts) {
     for (const std::string& text : texts) {
         wide.push_back(platform::CodePageToWide(platform::kCodePage932, text));
     }
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    for (std::wstring& text : wide) {
-        m_queuedBytes += TextBytes(text);
-        m_trapQueue.push_back(std::move(text));
+    bool wasEmpty = false;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        wasEmpty = m_trapQueue.empty();
+        for (std::wstring& text : wide) {
+            m_queuedBytes += TextBytes(text);
+            m_trapQueue.push_back(std::move(text));
+        }
+        m_queuePeakBytes = std::max(m_queuePeakBytes, m_queuedBytes);
+        if (m_counters != nullptr) {
+            m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
+            m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
+            m_counters->Raise(TrapCount::kQueuePeakLength, m_trapQueue.size());
+            m_counters->Raise(TrapCount::kQueuePeakBytes, m_queuedBytes);
+        }
     }
-    m_queuePeakBytes = std::max(m_queuePeakBytes, m_queuedBytes);
-    if (m_counters != nullptr) {
-        m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
-        m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
-        m_counters->Raise(TrapCount::kQueuePeakLength, m_trapQueue.size());
-        m_counters->Raise(TrapCount::kQueuePeakBytes, m_queuedBytes);
+    if (wasEmpty) {
+        m_queueFilled.notify_all();
     }
 }
 

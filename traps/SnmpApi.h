@@ -5,7 +5,9 @@
 // listening UDP transports on port 162 (IPv4 and IPv6, each on its own) and performs receive
 // rounds. Every SNMPv1 trap, SNMPv2c/SNMPv3 trap and inform that a round reads is rendered
 // (CTrapRenderer) and appended, widened from code page 932, to the trap queue, from which the
-// dispatch side takes it with PopTrapText. Informs are acknowledged as they are read.
+// dispatch side takes it with PopTrapText. Informs are acknowledged as they are read. The
+// manager receives on one thread and dispatches on another: the queue hands the texts over, in
+// the order they were read, and wakes the side that waits on it.
 //
 // Net-SNMP is not safe to call from several threads at once: every library call of the engine
 // runs under one library lock, so OpenListeners may run on a thread of its own while receive
@@ -15,6 +17,7 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -88,20 +91,25 @@ class CSnmpApi {
     bool HasIpv4Listener() const;
     bool HasIpv6Listener() const;
 
-    // One round of the listening sessions. While the trap queue is empty it blocks until a
-    // listening socket is readable, WakeReceiveRound is called or the next of Net-SNMP's timers
-    // is due (without one, no time-out); while the queue holds traps it only takes what has
-    // already arrived. It reads what has arrived (rendering and queueing every notification,
-    // answering informs) and lets Net-SNMP handle its time-outs. While the queue holds its limit
-    // of text (SetQueueLimit) it reads nothing: datagrams wait in the sockets' receive buffers,
-    // and what does not fit there is dropped and counted by the system. False on an error of
-    // the wait. `longestWait`, when not negative, bounds the wait further (for callers that
-    // must come back on their own, such as tests).
+    // One round of the listening sessions, for the thread that receives. It blocks until a
+    // listening socket is readable, WakeReceiveRound is called or the next of Net-SNMP's timers is
+    // due (without one, no time-out), reads what has arrived (rendering and queueing every
+    // notification, answering informs) and lets Net-SNMP handle its time-outs. While the queue
+    // holds its limit of text (SetQueueLimit) it reads nothing and waits for PopTrapText to make
+    // room: datagrams wait in the sockets' receive buffers, and what does not fit there is
+    // dropped and counted by the system. False on an error of the wait. `longestWait`, when not
+    // negative, bounds each wait further (for callers that must come back on their own, such as
+    // tests).
     bool ReceiveRound(std::chrono::microseconds longestWait = std::chrono::microseconds(-1));
 
     // Ends a receive round that is waiting, or the next one if none is (a stop request, or new
     // listeners to wait on).
     void WakeReceiveRound();
+
+    // For the dispatch side: blocks until the trap queue holds a text or WakeTrapTextWait is
+    // called (before or during the wait; one call ends one wait). True when a text is queued.
+    bool WaitForTrapText();
+    void WakeTrapTextWait();
 
     // The most text the trap queue holds before receive rounds stop reading (its characters, in
     // bytes). A round may go past it by what it reads at once (at most 64 datagrams).
@@ -169,7 +177,11 @@ class CSnmpApi {
     CTrapCounters* m_counters = nullptr;
     std::array<unsigned, 6> m_libraryStatistics{};  // the library's counts at the last look
 
-    std::mutex m_queueMutex;  // the trap queue and its sizes
+    std::mutex m_queueMutex;                // the trap queue, its sizes and the two wake-ups below
+    std::condition_variable m_queueFilled;  // the queue was empty and holds a text
+    std::condition_variable m_queueRoom;    // the queue was full and has room again
+    bool m_roundWakePending = false;
+    bool m_textWaitWakePending = false;
     std::deque<std::wstring> m_trapQueue;
     std::size_t m_queuedBytes = 0;
     std::size_t m_queuePeakBytes = 0;

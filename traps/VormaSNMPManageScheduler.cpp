@@ -207,6 +207,9 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000 - ms % 1000));
     SetStopping(0);
+    // Reading starts with the run: until now what arrives waits in the sockets, and an inform is
+    // answered only by a manager that dispatches.
+    m_receiveThread = std::thread([this] { ReceiveTraps(); });
     return true;
 }
 
@@ -352,13 +355,38 @@ void CVormaSNMPManageScheduler::DispatchWorker() {
     }
 }
 
+void CVormaSNMPManageScheduler::ReceiveTraps() {
+    while (IsStopping() == 0) {
+        try {
+            if (!m_snmpApi.ReceiveRound()) {
+                // A wait that failed is not retried at full speed.
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } catch (const std::exception&) {
+            // What a round that cost an exception (out of memory) had read is lost; the next
+            // round goes on.
+        }
+    }
+}
+
 void CVormaSNMPManageScheduler::StopSequence() {
     SetStopping(1);
-    // A dispatch run that waits for datagrams sees the stopping flag now, writes out what is
-    // queued, then resets the event and tells of its end.
+    // The receiving thread reads nothing more once its round has ended; then a dispatch run that
+    // waits for texts sees the stopping flag, writes out what is queued, resets the event and
+    // tells of its end. What was queued while no run was going is written by one more run.
     m_snmpApi.WakeReceiveRound();
-    while (m_dispatchRunning.TryWait()) {
-        m_dispatchEnded.Wait(std::chrono::milliseconds(100));
+    if (m_receiveThread.joinable()) {
+        m_receiveThread.join();
+    }
+    m_snmpApi.WakeTrapTextWait();
+    while (true) {
+        while (m_dispatchRunning.TryWait()) {
+            m_dispatchEnded.Wait(std::chrono::milliseconds(100));
+        }
+        if (m_snmpApi.IsQueueEmpty() || !m_engineReady) {
+            break;
+        }
+        StartDispatchThread();
     }
     if (m_dispatchThread.joinable()) {
         m_dispatchQuit = true;
@@ -400,7 +428,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
                                            });
         while (true) {
             if (IsStopping() == 0) {
-                m_snmpApi.ReceiveRound();
+                m_snmpApi.WaitForTrapText();
             }
             std::wstring text = m_snmpApi.PopTrapText();
             if (text.empty()) {

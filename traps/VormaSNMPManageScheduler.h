@@ -1,5 +1,7 @@
 // The manager scheduler: one run of the trap manager, from the start-up through the main loop
-// that keeps one dispatch thread alive, to the stop sequence that drains the trap queue.
+// that keeps one dispatch run going, to the stop sequence that drains the trap queue. A thread of
+// its own receives (the engine's receive rounds, which render and queue), so that reading the
+// sockets and dispatching go on side by side.
 #pragma once
 
 #include <atomic>
@@ -53,8 +55,8 @@ class CVormaSNMPManageScheduler {
     // Reports 6104 when the MIB report file cannot be read or holds a line with text.
     void CheckMibReport(const std::wstring& path);
 
-    // Body of a dispatch thread: receive rounds and dispatch until the queue is empty, then resets
-    // `running`.
+    // Body of a dispatch run: waits for a trap text (while not stopping) and dispatches until the
+    // queue is empty, then resets `running`.
     void DispatchTraps(platform::Event& running);
 
     // Body of the Get pass thread: one snmpget run per request of GetOIDList.txt.
@@ -78,6 +80,8 @@ class CVormaSNMPManageScheduler {
     void StopSequence();
     void StartDispatchThread();
     void DispatchWorker();
+    // Body of the receiving thread: receive rounds until the stopping flag is set.
+    void ReceiveTraps();
     // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
@@ -109,6 +113,7 @@ class CVormaSNMPManageScheduler {
     platform::Event m_dispatchRequest{platform::Event::Reset::kAuto};
     std::atomic<bool> m_dispatchQuit{false};
     std::thread m_dispatchThread;
+    std::thread m_receiveThread;
     std::thread m_getPassThread;
     std::thread m_publishThread;
     platform::Event m_publishQuit{platform::Event::Reset::kManual};

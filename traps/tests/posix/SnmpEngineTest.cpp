@@ -720,6 +720,50 @@ TEST(SnmpEngineTest, AWaitingRoundEndsForADatagramOrAWakeUpOnly) {
     EXPECT_EQ(result["afterWakeUp"], "");
 }
 
+TEST(SnmpEngineTest, TheDispatchSideWaitsForAQueuedTextOrAWakeUp) {
+    RUN_SCENARIO(result, [] {
+        CTestInstallation installation;
+        CEngineUnderTest engine(installation);
+        engine.Api().OpenListeners();
+        engine.Api().ReceiveRound(kRoundWait);  // takes the wake-up of the opening
+        json out;
+        test::CNotificationSender sender("127.0.0.1");
+        // The receiving side queues a text on its own thread: the waiting side wakes with it.
+        std::thread dispatching([&] { out["waitForText"] = engine.Api().WaitForTrapText(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        out["sent"] = sender.Send(MarkedTrap("handed-over"));
+        out["round"] = engine.Api().ReceiveRound();
+        dispatching.join();
+        out["taken"] = platform::WideToUtf8(engine.Api().PopTrapText());
+        // A wake-up that comes before the wait ends it all the same, with nothing queued.
+        engine.Api().WakeTrapTextWait();
+        out["waitAfterWakeUp"] = engine.Api().WaitForTrapText();
+        // A round that waits for room in a full queue reads on once a text is taken.
+        engine.Api().SetQueueLimit(1);
+        out["sentFirst"] = sender.Send(MarkedTrap("room-1"));
+        engine.Api().ReceiveRound();
+        out["sentSecond"] = sender.Send(MarkedTrap("room-2"));
+        std::thread receiving([&] { engine.Api().ReceiveRound(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::string first = platform::WideToUtf8(engine.Api().PopTrapText());
+        receiving.join();
+        const std::string second = platform::WideToUtf8(engine.Api().PopTrapText());
+        out["first"] = first.find("room-1") != std::string::npos;
+        out["second"] = second.find("room-2") != std::string::npos;
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    EXPECT_TRUE(result["waitForText"]);
+    EXPECT_TRUE(result["round"]);
+    EXPECT_NE(result["taken"].get<std::string>().find("STRING: \"handed-over\""), std::string::npos)
+        << result["taken"];
+    EXPECT_FALSE(result["waitAfterWakeUp"]);
+    EXPECT_TRUE(result["sentFirst"]);
+    EXPECT_TRUE(result["sentSecond"]);
+    EXPECT_TRUE(result["first"]);
+    EXPECT_TRUE(result["second"]);
+}
+
 TEST(SnmpEngineTest, AFullQueueLeavesTheDatagramsInTheSocketUntilThereIsRoom) {
     RUN_SCENARIO(result, [] {
         CTestInstallation installation;
