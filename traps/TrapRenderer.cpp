@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -137,6 +138,9 @@ bool ParseObjectName(const std::string& name, oid* parsed, size_t* length) {
     return get_node(name.c_str(), parsed, length) != 0;
 }
 
+// Defined with the memos of MIB look-ups, below.
+bool PrintVariableBinding(CPrintBuffer& buffer, const netsnmp_variable_list* variable);
+
 }  // namespace
 
 std::string CTrapRenderer::Render(int operation, snmp_session* session, snmp_pdu* pdu) {
@@ -241,8 +245,7 @@ std::string CTrapRenderer::RenderVariable(variable_list* variable) {
     CPrintBuffer buffer;
     std::string line;
     if (buffer.IsValid()) {
-        sprint_realloc_variable(buffer.Data(), buffer.Size(), buffer.Length(), 1, variable->name,
-                                variable->name_length, variable);
+        PrintVariableBinding(buffer, variable);
         line = buffer.Text(kVariableBuffer - 1);
     }
     RewriteOctetString(variable, line);
@@ -259,6 +262,15 @@ std::string CTrapRenderer::RenderVariable(variable_list* variable) {
     }
     std::string decorated = DecorateLine(line);
     return decorated.empty() ? line : decorated;
+}
+
+std::string CTrapRenderer::PrintVariable(const variable_list* variable) {
+    CPrintBuffer buffer;
+    if (!buffer.IsValid()) {
+        return {};
+    }
+    PrintVariableBinding(buffer, variable);
+    return buffer.Text(std::string::npos);
 }
 
 std::string CTrapRenderer::FormatTimeTicks(std::uint32_t ticks) {
@@ -306,43 +318,119 @@ namespace {
 // Changed whenever the MIB tree changes: the names remembered before no longer count.
 std::atomic<unsigned> g_mibGeneration{0};
 
-// The numeric forms of the names a thread looked up last. Most names of a stream of traps
-// recur (the same objects, the same few indexes), and the look-up through the MIB tree costs
-// far more than the remembering.
-class CNumericOidMemo {
+// What a thread looked up last in the MIB tree, by name. Most names of a stream of traps recur
+// (the same objects, the same few indexes), and the look-up through the tree costs far more than
+// the remembering. Forgotten when the tree changes.
+template <class Value>
+class CMibMemo {
   public:
     // Past this many names or bytes the memo starts afresh: arbitrary names cannot make it grow.
-    static constexpr std::size_t kMaxNames = 4096;
-    static constexpr std::size_t kMaxBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxNames = 1024;
+    static constexpr std::size_t kMaxBytes = 256 * 1024;
 
-    const std::string* Find(const std::string& name) {
+    const Value* Find(std::string_view key) {
         const unsigned generation = g_mibGeneration.load(std::memory_order_acquire);
         if (generation != m_generation) {
             Clear();
             m_generation = generation;
         }
-        const auto found = m_names.find(name);
-        return found == m_names.end() ? nullptr : &found->second;
+        const auto found = m_values.find(key);
+        return found == m_values.end() ? nullptr : &found->second;
     }
 
-    void Remember(const std::string& name, const std::string& numeric) {
-        if (m_names.size() >= kMaxNames || m_bytes >= kMaxBytes) {
+    // `bytes`: about what the value holds beyond its key.
+    const Value& Remember(std::string_view key, Value value, std::size_t bytes) {
+        if (m_values.size() >= kMaxNames || m_bytes >= kMaxBytes) {
             Clear();
         }
-        m_names.emplace(name, numeric);
-        m_bytes += name.size() + numeric.size();
+        m_bytes += key.size() + bytes;
+        return m_values.insert_or_assign(std::string(key), std::move(value)).first->second;
     }
 
   private:
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const {
+            return std::hash<std::string_view>()(key);
+        }
+    };
+
     void Clear() {
-        m_names.clear();
+        m_values.clear();
         m_bytes = 0;
     }
 
     unsigned m_generation = 0;
     std::size_t m_bytes = 0;
-    std::unordered_map<std::string, std::string> m_names;
+    std::unordered_map<std::string, Value, KeyHash, std::equal_to<>> m_values;
 };
+
+// An object name as Net-SNMP prints it, and the MIB node that decides how its values print.
+struct PrintedName {
+    std::string text;
+    tree* node = nullptr;
+};
+
+bool LibraryFlag(int flag) {
+    return netsnmp_ds_get_boolean(NETSNMP_DS_LIBRARY_ID, flag) != 0;
+}
+
+// "name = value" as sprint_realloc_variable prints a variable binding, with the name and its MIB
+// node remembered per thread: the value is printed by the node's printer, with its enumeration,
+// display hint and units, as the library does. Forms other than "name = value" (bare values,
+// quick printing) and the exception values go through the library's own call. False when the
+// printing failed.
+bool PrintVariableBinding(CPrintBuffer& buffer, const netsnmp_variable_list* variable) {
+    const bool otherForm = LibraryFlag(NETSNMP_DS_LIB_PRINT_BARE_VALUE) ||
+                           LibraryFlag(NETSNMP_DS_LIB_QUICKE_PRINT) ||
+                           LibraryFlag(NETSNMP_DS_LIB_QUICK_PRINT);
+    const bool exceptionValue = variable->type == SNMP_NOSUCHOBJECT ||
+                                variable->type == SNMP_NOSUCHINSTANCE ||
+                                variable->type == SNMP_ENDOFMIBVIEW;
+    if (otherForm || exceptionValue || variable->name == nullptr) {
+        return sprint_realloc_variable(buffer.Data(), buffer.Size(), buffer.Length(), 1,
+                                       variable->name, variable->name_length, variable) != 0;
+    }
+    thread_local CMibMemo<PrintedName> memo;
+    const std::string_view key(reinterpret_cast<const char*>(variable->name),
+                               variable->name_length * sizeof(oid));
+    const PrintedName* name = memo.Find(key);
+    if (name == nullptr) {
+        CPrintBuffer printed;
+        int overflow = 0;
+        if (!printed.IsValid()) {
+            return false;
+        }
+        tree* node =
+            netsnmp_sprint_realloc_objid_tree(printed.Data(), printed.Size(), printed.Length(), 1,
+                                              &overflow, variable->name, variable->name_length);
+        if (overflow != 0) {
+            return false;
+        }
+        std::string text = printed.Text(std::string::npos);
+        const std::size_t bytes = text.size();
+        name = &memo.Remember(key, PrintedName{std::move(text), node}, bytes);
+    }
+    if (snmp_strcat(buffer.Data(), buffer.Size(), buffer.Length(), 1,
+                    reinterpret_cast<const u_char*>(name->text.c_str())) == 0 ||
+        snmp_strcat(buffer.Data(), buffer.Size(), buffer.Length(), 1,
+                    reinterpret_cast<const u_char*>(" = ")) == 0) {
+        return false;
+    }
+    const tree* node = name->node;
+    if (node == nullptr) {
+        return sprint_realloc_by_type(buffer.Data(), buffer.Size(), buffer.Length(), 1, variable,
+                                      nullptr, nullptr, nullptr) != 0;
+    }
+    const char* units = LibraryFlag(NETSNMP_DS_LIB_DONT_PRINT_UNITS) ? nullptr : node->units;
+    const char* hint = LibraryFlag(NETSNMP_DS_LIB_NO_DISPLAY_HINT) ? nullptr : node->hint;
+    if (node->printomat != nullptr) {
+        return node->printomat(buffer.Data(), buffer.Size(), buffer.Length(), 1, variable,
+                               node->enums, hint, units) != 0;
+    }
+    return sprint_realloc_by_type(buffer.Data(), buffer.Size(), buffer.Length(), 1, variable,
+                                  node->enums, hint, units) != 0;
+}
 
 std::string LookUpNumericOid(const std::string& name) {
     oid parsed[MAX_OID_LEN];
@@ -363,13 +451,13 @@ std::string LookUpNumericOid(const std::string& name) {
 }  // namespace
 
 std::string CTrapRenderer::NumericOid(const std::string& name) {
-    thread_local CNumericOidMemo memo;
+    thread_local CMibMemo<std::string> memo;
     if (const std::string* known = memo.Find(name)) {
         return *known;
     }
     std::string numeric = LookUpNumericOid(name);
-    memo.Remember(name, numeric);
-    return numeric;
+    const std::size_t bytes = numeric.size();
+    return memo.Remember(name, std::move(numeric), bytes);
 }
 
 void CTrapRenderer::ForgetLoadedMibs() {

@@ -39,6 +39,11 @@ class CTrapRenderer {
     // One variable-binding line (without the leading separator and the line feed).
     static std::string RenderVariable(variable_list* variable);
 
+    // A variable binding as Net-SNMP prints it ("name = value", sprint_realloc_variable), with
+    // the name and the MIB node that decides the value's form remembered per thread for the
+    // names seen last, until ForgetLoadedMibs.
+    static std::string PrintVariable(const variable_list* variable);
+
     // "Timeticks: (%u) %d days, %02d:%02d:%02d.%02d" of hundredths of a second.
     static std::string FormatTimeTicks(std::uint32_t ticks);
 

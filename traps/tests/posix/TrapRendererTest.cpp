@@ -193,6 +193,107 @@ TEST(TrapRendererTest, NumericFormsFollowAReloadOfTheMibModules) {
                             known, known, decorated}));
 }
 
+// One variable binding of any type, its value given as the bytes Net-SNMP keeps.
+class CTypedVariable {
+  public:
+    CTypedVariable(const std::string& name, u_char type, const void* value, std::size_t size) {
+        oid parsed[MAX_OID_LEN];
+        size_t length = MAX_OID_LEN;
+        if (read_objid(name.c_str(), parsed, &length) != 0) {
+            snmp_varlist_add_variable(&m_list, parsed, length, type, value, size);
+        }
+    }
+    ~CTypedVariable() { snmp_free_varbind(m_list); }
+    CTypedVariable(const CTypedVariable&) = delete;
+    CTypedVariable& operator=(const CTypedVariable&) = delete;
+
+    const variable_list* Get() const { return m_list; }
+
+  private:
+    variable_list* m_list = nullptr;
+};
+
+// What Net-SNMP itself prints for a binding, for comparison.
+std::string LibraryPrint(const variable_list* variable) {
+    std::size_t size = 256;
+    std::size_t length = 0;
+    auto* buffer = static_cast<u_char*>(std::malloc(size));
+    sprint_realloc_variable(&buffer, &size, &length, 1, variable->name, variable->name_length,
+                            variable);
+    std::string text(reinterpret_cast<const char*>(buffer), length);
+    std::free(buffer);
+    return text;
+}
+
+// The printing that remembers names prints every binding as the library does, the first time
+// (looked up) and again (remembered), and across a reload of the MIB modules.
+TEST(TrapRendererTest, BindingsPrintAsTheLibraryPrintsThem) {
+    WITH_MIBS(result, [] {
+        const long up = 1;
+        const long bad = 42;
+        const unsigned long ticks = 12345;
+        const unsigned long speed = 1000;
+        const oid coldStart[] = {1, 3, 6, 1, 6, 3, 1, 1, 5, 1};
+        const u_char address[] = {192, 0, 2, 7};
+        const counter64 big = {1, 2};
+        const std::string text = "core switch";
+        std::vector<std::unique_ptr<CTypedVariable>> bindings;
+        auto add = [&](const char* name, u_char type, const void* value, std::size_t size) {
+            bindings.push_back(std::make_unique<CTypedVariable>(name, type, value, size));
+        };
+        add("IF-MIB::ifAdminStatus.3", ASN_INTEGER, &up, sizeof up);    // an enumeration
+        add("IF-MIB::ifAdminStatus.4", ASN_INTEGER, &bad, sizeof bad);  // not one of its values
+        add("SNMPv2-MIB::sysDescr.0", ASN_OCTET_STR, text.data(), text.size());  // a hint
+        add("SNMPv2-MIB::sysUpTime.0", ASN_TIMETICKS, &ticks, sizeof ticks);
+        add("SNMPv2-MIB::snmpTrapOID.0", ASN_OBJECT_ID, coldStart, sizeof coldStart);
+        add("IF-MIB::ifHighSpeed.2", ASN_GAUGE, &speed, sizeof speed);
+        add("SNMPv2-MIB::sysName.0", ASN_INTEGER, &up, sizeof up);  // the wrong type
+        add("SNMPv2-MIB::sysContact.0", SNMP_NOSUCHOBJECT, nullptr, 0);
+        add("SNMPv2-MIB::sysLocation.0", SNMP_NOSUCHINSTANCE, nullptr, 0);
+        add(".1.3.6.1.4.1.99999.1.1.0", ASN_IPADDRESS, address, sizeof address);
+        add(".1.3.6.1.4.1.99999.77.5", ASN_COUNTER64, &big, sizeof big);  // below a known node
+        add(".1.3.6.1.4.1.4242424.1", ASN_OCTET_STR, text.data(), text.size());
+        add(".1.3.6.1.2.1.2.2.1", ASN_INTEGER, &up, sizeof up);  // a table entry itself
+        json out;
+        auto compare = [&](const std::string& phase) {
+            for (const auto& binding : bindings) {
+                if (binding->Get() == nullptr) {
+                    out["unparsed"].push_back(phase);
+                    continue;
+                }
+                const std::string expected = LibraryPrint(binding->Get());
+                for (int round = 0; round < 2; ++round) {
+                    const std::string printed = CTrapRenderer::PrintVariable(binding->Get());
+                    if (printed != expected) {
+                        out["differences"].push_back({phase, round, printed, expected});
+                    }
+                }
+                out[phase].push_back(expected);
+            }
+        };
+        compare("loaded");
+        CSnmpApi api;  // the engine prepared by WithMibs is process-wide: reload through another
+        setenv("MIBS", "SNMPv2-MIB", 1);
+        api.LoadMibs("");
+        compare("without IF-MIB");
+        setenv("MIBS", "ALL", 1);
+        api.LoadMibs("");
+        compare("reloaded");
+        return out;
+    });
+    EXPECT_FALSE(result.contains("unparsed")) << result["unparsed"];
+    EXPECT_FALSE(result.contains("differences")) << result["differences"].dump(1);
+    // The cases print what they are meant to show.
+    ASSERT_EQ(result["loaded"].size(), 13u);
+    EXPECT_EQ(result["loaded"][0], "ifAdminStatus.3 = INTEGER: up(1)");
+    EXPECT_EQ(result["loaded"][9],
+              "vormaTestAddress.0 = Wrong Type (should be OCTET STRING): IpAddress: 192.0.2.7");
+    // Without the modules, names and value forms change: nothing remembered may stay.
+    EXPECT_EQ(result["without IF-MIB"][0], "mib-2.2.2.1.7.3 = INTEGER: 1");
+    EXPECT_EQ(result["without IF-MIB"][9], "enterprises.99999.1.1.0 = IpAddress: 192.0.2.7");
+    EXPECT_EQ(result["reloaded"], result["loaded"]);
+}
+
 TEST(TrapRendererTest, OctetStringRules) {
     struct Case {
         const char* name;
