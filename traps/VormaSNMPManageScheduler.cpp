@@ -202,6 +202,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     // The listeners open before the first receive round, so the two never overlap.
     std::thread listener([this] { m_snmpApi.OpenListeners(); });
     listener.join();
+    ReportPassedListeners();
     platform::NotifyServiceReady();
     // The counters show once a second while they change, from a thread of their own, so that
     // the main loop sleeps undisturbed.
@@ -216,6 +217,22 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     // answered only by a manager that dispatches.
     m_receiveThread = std::thread([this] { ReceiveTraps(); });
     return true;
+}
+
+void CVormaSNMPManageScheduler::ReportPassedListeners() {
+    // Under socket activation the journal tells which sockets the run took from the service
+    // manager: those keep what arrives while the manager is stopped or restarted.
+    std::wstring families;
+    for (const auto& [family, name] : {std::pair{platform::AddressFamily::kIpv4, L"IPv4"},
+                                       std::pair{platform::AddressFamily::kIpv6, L"IPv6"}}) {
+        if (m_snmpApi.IsPassedListener(family)) {
+            families += (families.empty() ? L"" : L" and ") + std::wstring(name);
+        }
+    }
+    if (!families.empty()) {
+        platform::PrintErrorToConsole(L"UDP port 162: " + families +
+                                      L" on the sockets that the service manager passed\n");
+    }
 }
 
 void CVormaSNMPManageScheduler::DeletePreviousMibReport(const std::wstring& path) {

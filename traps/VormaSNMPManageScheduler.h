@@ -84,6 +84,8 @@ class CVormaSNMPManageScheduler {
   private:
     bool StartUp(const std::wstring& installDir, const std::wstring& snmpDir);
     void DeletePreviousMibReport(const std::wstring& path);
+    // Tells on the console which listeners use sockets that the service manager passed.
+    void ReportPassedListeners();
     void CreateUsmUsers(const std::wstring& snmpDir);
     void MainLoop();
     void StopSequence();
