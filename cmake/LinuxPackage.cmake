@@ -2,8 +2,11 @@
 #
 #   programs     <prefix>/sbin/VormaSnmpManager, <prefix>/sbin/VormaSnmpUsmEncrypt,
 #                <prefix>/bin/vorma-eventlog
-#   unit         /lib/systemd/system/vorma-snmp-manager.service (prefix /usr; else
+#   units        /lib/systemd/system/vorma-snmp-manager.{socket,service} (prefix /usr; else
 #                <prefix>/lib/systemd/system), the system user in <prefix>/lib/sysusers.d
+#   manual pages <prefix>/share/man/man8/VormaSnmpManager.8.gz, VormaSnmpUsmEncrypt.8.gz,
+#                man1/vorma-eventlog.1.gz
+#   documents    <prefix>/share/doc/vorma-snmp-manager: README.md, copyright, changelog.gz
 #   MIB modules  <prefix>/share/vorma/mibs: the standard modules, and links to Net-SNMP's own
 #   state        /var/lib/vorma (<localstatedir>/lib/vorma): sysroot/ (the emulated system) and
 #                install/ (the installation folder: bin/snmpget, Environment/Config,
@@ -49,18 +52,42 @@ endif()
 install(TARGETS VormaSnmpManager VormaSnmpUsmEncrypt RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS vorma-eventlog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The unit names the installed paths.
-file(READ ${CMAKE_SOURCE_DIR}/service/linux/vorma-snmp-manager.service vorma_unit)
-string(REPLACE "/usr/sbin/" "${CMAKE_INSTALL_FULL_SBINDIR}/" vorma_unit "${vorma_unit}")
-string(REPLACE "/var/lib/vorma" "${VORMA_STATE_DIR}" vorma_unit "${vorma_unit}")
-string(REPLACE "/usr/share/doc/vorma-snmp-manager" "${CMAKE_INSTALL_PREFIX}/${VORMA_DOC_DIR}" vorma_unit
-               "${vorma_unit}")
-file(WRITE ${CMAKE_BINARY_DIR}/package/vorma-snmp-manager.service "${vorma_unit}")
-install(FILES ${CMAKE_BINARY_DIR}/package/vorma-snmp-manager.service DESTINATION ${VORMA_UNIT_DIR})
+# The units name the installed paths.
+foreach(unit vorma-snmp-manager.service vorma-snmp-manager.socket)
+    file(READ ${CMAKE_SOURCE_DIR}/service/linux/${unit} vorma_unit)
+    string(REPLACE "/usr/sbin/" "${CMAKE_INSTALL_FULL_SBINDIR}/" vorma_unit "${vorma_unit}")
+    string(REPLACE "/var/lib/vorma" "${VORMA_STATE_DIR}" vorma_unit "${vorma_unit}")
+    string(REPLACE "/usr/share/doc/vorma-snmp-manager" "${CMAKE_INSTALL_PREFIX}/${VORMA_DOC_DIR}"
+                   vorma_unit "${vorma_unit}")
+    file(WRITE ${CMAKE_BINARY_DIR}/package/${unit} "${vorma_unit}")
+    install(FILES ${CMAKE_BINARY_DIR}/package/${unit} DESTINATION ${VORMA_UNIT_DIR})
+endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/debian/sysusers.conf.in
                ${CMAKE_BINARY_DIR}/package/vorma-snmp-manager.conf @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/vorma-snmp-manager.conf DESTINATION ${VORMA_SYSUSERS_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${VORMA_DOC_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/cmake/debian/copyright
+        DESTINATION ${VORMA_DOC_DIR})
+
+# Manual pages and the changelog, compressed as Debian ships them (gzip -9n: no name or time in
+# the header, so the build is reproducible).
+find_program(VORMA_GZIP gzip REQUIRED)
+set(vorma_compressed "")
+foreach(source service/linux/man/VormaSnmpManager.8 service/linux/man/VormaSnmpUsmEncrypt.8
+               service/linux/man/vorma-eventlog.1 cmake/debian/changelog)
+    get_filename_component(name ${source} NAME)
+    set(output ${CMAKE_BINARY_DIR}/package/${name}.gz)
+    add_custom_command(OUTPUT ${output}
+        COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$2\"" ${VORMA_GZIP} ${CMAKE_SOURCE_DIR}/${source}
+                ${output}
+        DEPENDS ${CMAKE_SOURCE_DIR}/${source} VERBATIM)
+    list(APPEND vorma_compressed ${output})
+    if(name MATCHES "\\.([18])$")
+        install(FILES ${output} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${CMAKE_MATCH_1})
+    else()
+        install(FILES ${output} DESTINATION ${VORMA_DOC_DIR})
+    endif()
+endforeach()
+add_custom_target(vorma_package_documents ALL DEPENDS ${vorma_compressed})
 
 install(FILES ${vorma_standard_mibs} DESTINATION ${VORMA_MIB_DIR})
 
@@ -76,7 +103,10 @@ endforeach()
 set(vorma_links "")
 foreach(mib ${VORMA_NET_SNMP_MIBS})
     get_filename_component(name ${mib} NAME)
-    list(APPEND vorma_links "${mib}|${VORMA_MIB_DIR}/${name}")
+    # Within /usr the link is relative, as Debian's policy wants it (usr/share/vorma/mibs ->
+    # ../../snmp/mibs).
+    file(RELATIVE_PATH target ${VORMA_MIB_DIR} ${mib})
+    list(APPEND vorma_links "${target}|${VORMA_MIB_DIR}/${name}")
 endforeach()
 foreach(mib ${vorma_standard_mibs} ${VORMA_NET_SNMP_MIBS})
     get_filename_component(name ${mib} NAME)
@@ -106,16 +136,17 @@ endforeach()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorma-snmp-manager)
 set(CPACK_PACKAGE_VENDOR Quillon)
-set(VORMA_PACKAGE_MAINTAINER "Vorma developers <root@localhost>"
+set(VORMA_PACKAGE_MAINTAINER "Vorma developers <vorma-dev@quillon.example>"
     CACHE STRING "The Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT "${VORMA_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "${CMAKE_INSTALL_PREFIX}")
 # Some destinations are absolute (/var/lib/vorma, /lib/systemd/system): staged through DESTDIR.
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "VORMA SNMP trap manager")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "VORMA SNMP trap manager\n Receives SNMPv1, SNMPv2c and SNMPv3 traps and informs on UDP port\n 162, filters them by the product's lists and writes them to its event log;\n makes one pass of SNMP GET requests at every start. Runs as the systemd\n unit vorma-snmp-manager (installed disabled) under the system user vorma.")
+# CPack puts the summary first (the synopsis) and the description below it.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SNMP trap receiver of the VORMA server monitoring")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Receives SNMPv1, SNMPv2c and SNMPv3 traps and informs on UDP port 162,\nfilters them by the product's lists and writes them to its event log; makes\none pass of SNMP GET requests at every start. Runs as the systemd units\nvorma-snmp-manager.socket and vorma-snmp-manager.service (installed\ndisabled) under the system user vorma.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -140,9 +171,16 @@ if(VORMA_BUILD_TESTS)
     add_test(NAME LinuxPackage.UnitPassesVerifyAndSecurityChecks
         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linux/unit_test.sh
                 ${CMAKE_BINARY_DIR}/package/vorma-snmp-manager.service
-                $<TARGET_FILE:VormaSnmpManager> ${CMAKE_BINARY_DIR}/unit-test)
+                $<TARGET_FILE:VormaSnmpManager> ${CMAKE_BINARY_DIR}/unit-test
+                ${CMAKE_SOURCE_DIR}/service/linux/man)
+    # The package under a real systemd, booted in private namespaces (see the script).
+    add_test(NAME LinuxPackage.RunsUnderARealSystemd
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linux/systemd_test.sh ${CMAKE_BINARY_DIR}
+                ${CMAKE_BINARY_DIR}/systemd-test ${CMAKE_INSTALL_PREFIX})
+    set_tests_properties(LinuxPackage.RunsUnderARealSystemd PROPERTIES TIMEOUT 900)
     set_tests_properties(LinuxPackage.InstallsIntoAScratchRootAndRunsAsTheUnprivilegedUser
                          LinuxPackage.UnitPassesVerifyAndSecurityChecks
+                         LinuxPackage.RunsUnderARealSystemd
         PROPERTIES SKIP_RETURN_CODE 77)
     if(VORMA_SANITIZE)
         # The known one-off leak of Net-SNMP is suppressed, as for the other runs of the manager.

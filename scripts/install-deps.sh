@@ -6,9 +6,10 @@
 #     demo     build, plus what the demo runs: Net-SNMP's tools and snmpd, the standard MIB
 #              modules (npm package net-snmp)
 #     test     demo, plus googletest, snmptrapd and pysnmp (test peers), the Japanese locales,
-#              systemd-analyze, the Debian packaging tools (the package test), and Python's
-#              prometheus_client (the parser of the metrics file)
-#     package  build, plus the Debian packaging tools and the standard MIB modules
+#              systemd (systemd-analyze, and the system the package is tested under), the Debian
+#              packaging tools and lintian (the package test), and Python's prometheus_client
+#              (the parser of the metrics file)
+#     package  build, plus the Debian packaging tools, lintian and the standard MIB modules
 #     fuzz     build, plus clang with libFuzzer and the standard MIB modules
 # Idempotent: installs only what is missing, and shows progress while it does.
 #
@@ -27,8 +28,8 @@ build_packages=(build-essential cmake ninja-build pkg-config
     libsnmp-dev libssl-dev gsoap libgsoap-dev nlohmann-json3-dev libsystemd-dev)
 demo_packages=(snmp snmpd nodejs npm)
 test_packages=(libgtest-dev googletest snmptrapd python3 python3-pysnmp4 python3-prometheus-client
-    locales iproute2 util-linux procps systemd dpkg-dev fakeroot file)
-package_packages=(dpkg-dev fakeroot file nodejs npm)
+    locales iproute2 util-linux procps systemd dpkg-dev fakeroot file lintian man-db groff-base)
+package_packages=(dpkg-dev fakeroot file lintian man-db groff-base nodejs npm)
 fuzz_packages=(clang-14 libclang-rt-14-dev nodejs npm)
 
 die() { echo "install-deps: $*" >&2; exit 1; }

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # The Debian package, built from the build tree and installed into a scratch root with its
 # maintainer scripts (dpkg --root, the scripts run chrootless with $DPKG_ROOT):
+#   - lintian reports nothing (no error, no warning) on the package;
 #   - the files, their owners and modes, the system user, the registry and the agent list of a
 #     first installation; no unit enabled; the links of the MIB folder and bin/snmpget resolve;
-#   - the manager of that root runs as the user vorma with CAP_NET_BIND_SERVICE as its only
-#     capability (setpriv), in a private network and mount namespace that shows the scratch
-#     root's /usr/sbin, /usr/share/vorma and /var/lib/vorma at their real places, the latter
-#     read-only but for the unit's ReadWritePaths, and a /proc as the unit's ProcSubset=pid and
-#     ProtectProc=invisible make it: it listens on UDP port 162 of both families, writes an
-#     SNMPv2c and an SNMPv3 trap, and stops with 1101;
+#     the manual pages format without a warning;
+#   - the manager of that root runs as the user vorma without any capability (setpriv) on the
+#     two sockets of UDP port 162 that a service manager passes (systemd-socket-activate, as the
+#     socket unit does), in a private network and mount namespace that shows the scratch root's
+#     /usr/sbin, /usr/share/vorma and /var/lib/vorma at their real places, the latter read-only
+#     but for the unit's ReadWritePaths, and a /proc as the unit's ProcSubset=pid and
+#     ProtectProc=invisible make it: it listens on both families, writes an SNMPv2c and an
+#     SNMPv3 trap, and stops with 1101;
 #   - a reinstallation keeps the settings that the administrator changed, and a purge removes the
 #     state folder.
+# The package under a real systemd: systemd_test.sh.
 #   bash package_test.sh BUILD_DIR WORK_DIR PREFIX      (exit 77: skipped)
 set -uo pipefail
 
@@ -25,7 +29,8 @@ failures=0
 [ "$prefix" = /usr ] ||
     skip "the build tree installs below $prefix; the package test needs -DCMAKE_INSTALL_PREFIX=/usr"
 
-for tool in dpkg-deb dpkg cpack unshare setpriv snmptrap ss systemd-sysusers; do
+for tool in dpkg-deb dpkg cpack unshare setpriv snmptrap ss systemd-sysusers systemd-socket-activate \
+    lintian groff; do
     command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 [ "$(id -u)" -eq 0 ] || skip "needs root (dpkg --root, namespaces)"
@@ -44,6 +49,12 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libsnmp40 libgsoap-2.8.124 libssl3 snmp libsnmp-base; do
     grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
+# Debian's checks: nothing at all to say (informational tags aside).
+lintian --tag-display-limit 0 --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian fails the package"
+if grep -qE '^[EW]: ' "$work/lintian.log"; then
+    fail "lintian reports: $(grep -E '^[EW]: ' "$work/lintian.log")"
+fi
 
 # ---- installed into a scratch root
 root=$work/root
@@ -85,7 +96,13 @@ usr/sbin/VormaSnmpManager                                 root  root  755
 usr/sbin/VormaSnmpUsmEncrypt                              root  root  755
 usr/bin/vorma-eventlog                                    root  root  755
 lib/systemd/system/vorma-snmp-manager.service             root  root  644
+lib/systemd/system/vorma-snmp-manager.socket              root  root  644
 usr/lib/sysusers.d/vorma-snmp-manager.conf                root  root  644
+usr/share/man/man8/VormaSnmpManager.8.gz                  root  root  644
+usr/share/man/man8/VormaSnmpUsmEncrypt.8.gz               root  root  644
+usr/share/man/man1/vorma-eventlog.1.gz                    root  root  644
+usr/share/doc/vorma-snmp-manager/copyright                root  root  644
+usr/share/doc/vorma-snmp-manager/changelog.gz             root  root  644
 usr/share/vorma/mibs/SNMPv2-MIB.mib                       root  root  644
 var/lib/vorma                                             root  vorma 750
 var/lib/vorma/sysroot                                     vorma vorma 750
@@ -109,9 +126,16 @@ grep -qx 'NumberOfElements=0' "$root/var/lib/vorma/install/Environment/Config/SN
 modules=0
 for link in "$root"/var/lib/vorma/install/Common/snmp/Mibs/*; do
     target=$(readlink "$link")
-    [ -f "$root$target" ] || fail "dangling MIB link $link -> $target"
+    [ -f "$root$target" ] || [ -L "$root$target" ] || fail "dangling MIB link $link -> $target"
+    # Net-SNMP's own modules: a link within /usr, relative (Debian's policy), into libsnmp-base
+    # (of this system, not of the scratch root).
     second=$(readlink "$root$target" || true)
-    [ -z "$second" ] || [ -f "$second" ] || fail "dangling MIB link $target -> $second"
+    case $second in
+    "") ;;
+    /*) fail "absolute MIB link $target -> $second" ;;
+    *) [ -f "$(realpath -m "$(dirname "$target")/$second")" ] ||
+        fail "dangling MIB link $target -> $second" ;;
+    esac
     modules=$((modules + 1))
 done
 [ -e "$root/var/lib/vorma/install/Common/snmp/Mibs/RFC-1215.mib" ] && fail "RFC-1215 is installed"
@@ -119,7 +143,11 @@ done
 unit=$root/lib/systemd/system/vorma-snmp-manager.service
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 [ -x "$root$exec_start" ] || fail "ExecStart names no installed program: $exec_start"
-[ -z "$(find "$root/etc" -name 'vorma-snmp-manager.service')" ] || fail "the unit was enabled"
+[ -z "$(find "$root/etc" -name 'vorma-snmp-manager.*')" ] || fail "a unit was enabled"
+for page in man8/VormaSnmpManager.8 man8/VormaSnmpUsmEncrypt.8 man1/vorma-eventlog.1; do
+    warnings=$(zcat "$root/usr/share/man/$page.gz" | groff -w all -man -Tutf8 -z 2>&1)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+done
 dpkg --root="$root" -s vorma-snmp-manager 2>/dev/null | grep -qx 'Status: install ok installed' ||
     fail "dpkg does not count the package installed"
 
@@ -147,29 +175,38 @@ ip link set lo up
 mount -t overlay overlay -o lowerdir=$root/usr:/usr /usr
 mount -t overlay overlay -o lowerdir=$root/var/lib:/var/lib /var/lib
 mount --bind $root/var/lib/vorma /var/lib/vorma
-# As the unit has it: the state folder read-only but for its ReadWritePaths (ProtectSystem=strict),
-# and a /proc that shows only processes (ProcSubset=pid), and only the manager's own to it
-# (ProtectProc=invisible).
+# As the unit has it: the state folder read-only but for its ReadWritePaths (ProtectSystem=strict).
 for path in $writable; do mount --bind "\$path" "\$path"; done
 mount -o remount,bind,ro /var/lib/vorma
-mount -t proc -o subset=pid,hidepid=invisible proc /proc
 umask 0027
+# As the socket unit has it: root opens both sockets of port 162 (with the system's whole /proc,
+# where it learns that IPv6 is there) and, once a datagram arrives, passes them to the manager,
+# which runs as vorma without any capability (the unit's CapabilityBoundingSet is empty).
 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 $environment \\
+    systemd-socket-activate --datagram -l 0.0.0.0:162 -l '[::]:162' \\
     setpriv --reuid=$uid --regid=$gid --clear-groups --no-new-privs \\
-        --inh-caps=-all,+net_bind_service --ambient-caps=-all,+net_bind_service \\
-        --bounding-set=-all,+net_bind_service $exec_start >$work/manager.out 2>&1 &
+        --inh-caps=-all --ambient-caps=-all --bounding-set=-all \\
+        $exec_start >$work/manager.out 2>&1 &
 manager=\$!
 for i in \$(seq 1 300); do
     [ "\$(ss -Hlun 'sport = :162' | wc -l)" -ge 2 ] && break
-    kill -0 \$manager 2>/dev/null || break
     sleep 0.1
 done
 echo "listening: \$(ss -Hlun 'sport = :162' | awk '{print \$4}' | sort | tr '\n' ' ')"
-echo "capabilities: \$(grep -E '^Cap(Eff|Prm|Bnd|Amb)' /proc/\$manager/status | tr -s '\t' ' ' | tr '\n' ' ')"
-echo "user: \$(stat -c %u /proc/\$manager)"
+# The manager's /proc as the unit makes it: only processes (ProcSubset=pid), and only its own to
+# it (ProtectProc=invisible).
+mount -t proc -o subset=pid,hidepid=invisible proc /proc
 export SNMP_PERSISTENT_DIR=$work/peer SNMPCONFPATH=$work/peer MIBS= MIBDIRS=$work/peer
 mkdir -p $work/peer
+# The first trap starts the manager; it has taken the sockets once it says so.
 snmptrap -Lf /dev/null -v 2c -c public 127.0.0.1:162 '' 1.3.6.1.6.3.1.1.5.3 1.3.6.1.2.1.1.5.0 s package-v2c-trap
+for i in \$(seq 1 300); do
+    grep -q 'service manager passed' $work/manager.out 2>/dev/null && break
+    kill -0 \$manager 2>/dev/null || break
+    sleep 0.1
+done
+echo "capabilities: \$(grep -E '^Cap(Eff|Prm|Bnd|Amb)' /proc/\$manager/status | tr -s '\t' ' ' | tr '\n' ' ')"
+echo "user: \$(stat -c %u /proc/\$manager)"
 snmptrap -Lf /dev/null -v 3 -e 0x8000000001020304 -u pkguser -l authPriv -a SHA -A pkgauth123 -x AES \\
     -X pkgpriv123 '[::1]:162' '' 1.3.6.1.6.3.1.1.5.1 1.3.6.1.2.1.1.5.0 s package-v3-trap
 for i in \$(seq 1 300); do
@@ -183,11 +220,16 @@ SCRIPT
 run=$(unshare -n -m bash "$work/run.sh" 2>"$work/run.err")
 echo "$run"
 [ -s "$work/run.err" ] && cat "$work/run.err"
-grep -qx 'listening: 0.0.0.0:162 \[::\]:162 ' <<<"$run" || fail "not listening on both families"
-# Effective, permitted, bounding and ambient: CAP_NET_BIND_SERVICE (bit 10) alone.
+# systemd-socket-activate's IPv6 socket takes both families ("*"); the socket unit's takes IPv6
+# only (BindIPv6Only=ipv6-only, in systemd_test.sh).
+grep -qxE 'listening: (\*:162 0\.0\.0\.0:162|0\.0\.0\.0:162 \[::\]:162) ' <<<"$run" ||
+    fail "not listening on both families"
+# Effective, permitted, bounding and ambient: no capability.
 for set in CapEff CapPrm CapBnd CapAmb; do
-    grep -q "$set: 0000000000000400" <<<"$run" || fail "$set is not CAP_NET_BIND_SERVICE alone"
+    grep -q "$set: 0000000000000000" <<<"$run" || fail "$set is not empty"
 done
+grep -qx 'UDP port 162: IPv4 and IPv6 on the sockets that the service manager passed' \
+    "$work/manager.out" || fail "the manager did not take the passed sockets: $(cat "$work/manager.out")"
 grep -qx "user: $uid" <<<"$run" || fail "the manager did not run as vorma"
 grep -qx 'exit: 0' <<<"$run" || fail "the manager's exit status: $(grep '^exit' <<<"$run")"
 log=$root/var/lib/vorma/sysroot/eventlog/Application.jsonl
