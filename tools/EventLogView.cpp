@@ -11,6 +11,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "platform/posix/LogArchives.h"
+
 namespace tools {
 namespace {
 
@@ -626,18 +628,10 @@ std::string FormatEventShort(const EventRecord& record) {
 }
 
 std::vector<std::filesystem::path> ArchivedLogFiles(const std::filesystem::path& log) {
-    const std::string prefix = log.stem().string() + "-";
-    const std::string extension = log.extension().string();
     std::vector<std::filesystem::path> files;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(log.parent_path(), ec)) {
-        std::string name = entry.path().filename().string();
-        if (name.size() > prefix.size() + extension.size() && name.starts_with(prefix) &&
-            name.ends_with(extension) && entry.is_regular_file(ec)) {
-            files.push_back(entry.path());
-        }
+    for (platform::posix::LogArchive& archive : platform::posix::LogArchives(log).List()) {
+        files.push_back(std::move(archive.path));
     }
-    std::sort(files.begin(), files.end());
     return files;
 }
 
@@ -652,11 +646,13 @@ std::vector<std::filesystem::path> LogFilesToRead(const std::filesystem::path& l
                 continue;
             }
             // An archive was last written when it was moved aside: it holds no event after that.
+            // From the first that may hold one on, every later archive is read too, whatever its
+            // time says: a clock set back may have stamped it earlier than the one before.
             std::int64_t lastWrite =
                 std::chrono::duration_cast<std::chrono::seconds>(
                     std::chrono::file_clock::to_sys(written).time_since_epoch())
                     .count();
-            if (options.all || lastWrite >= *options.since) {
+            if (options.all || !files.empty() || lastWrite >= *options.since) {
                 files.push_back(std::move(archive));
             }
         }
@@ -735,8 +731,9 @@ std::string ViewerUsage() {
            "      --until TIME    only events at or before TIME\n"
            "  -n, --count N       only the last N events that pass (with --reverse the newest N)\n"
            "  -a, --all           read the archived files too (Application-*.jsonl, moved aside\n"
-           "                      when the log reached its size limit), oldest first; --since\n"
-           "                      reads those that may hold events at or after its time\n"
+           "                      when the log reached its size limit), in the order they were\n"
+           "                      moved; --since reads those that may hold events at or after\n"
+           "                      its time\n"
            "\n"
            "TIME is an ISO 8601 time (2026-12-08T11:12:01+09:00, 2026-12-08 11:12, 2026-12-08;\n"
            "without an offset, local time), now, today, yesterday, tomorrow (local midnight),\n"
@@ -751,7 +748,9 @@ std::string ViewerUsage() {
            "      --json          the same as -o json\n"
            "  -f, --follow        after the events so far, keep printing new events until\n"
            "                      interrupted; follows the log across a move (the rest of the\n"
-           "                      old file first, then the new one from its start)\n"
+           "                      old file first, then the archives moved after it, then the\n"
+           "                      new one from its start); archives deleted before they could\n"
+           "                      be read are named on standard error\n"
            "      --file PATH     read PATH (and its archives) instead of\n"
            "                      $VORMA_SYSROOT/eventlog/Application.jsonl\n"
            "  -h, --help          print this help\n"

@@ -81,11 +81,11 @@ bool MatchesOptions(const EventRecord& record, const ViewerOptions& options);
 std::string FormatEventShort(const EventRecord& record);
 
 // The archived files of the log at `log` ("Application-*.jsonl" beside "Application.jsonl"),
-// oldest first.
+// in the order they were moved aside (platform/posix/LogArchives.h).
 std::vector<std::filesystem::path> ArchivedLogFiles(const std::filesystem::path& log);
 
-// The files a query reads, oldest first: the archived files (all with --all; with --since those
-// changed at or after that time), then the log itself.
+// The files a query reads, oldest first: the archived files (all with --all; with --since the
+// first changed at or after that time and every archive moved after it), then the log itself.
 std::vector<std::filesystem::path> LogFilesToRead(const std::filesystem::path& log,
                                                   const ViewerOptions& options);
 

@@ -20,6 +20,7 @@
 #include "platform/EventLog.h"
 #include "platform/Service.h"
 #include "platform/Text.h"
+#include "platform/posix/LogArchives.h"
 #include "tools/CountersView.h"
 #include "tools/EventLogTail.h"
 #include "tools/EventLogView.h"
@@ -195,26 +196,23 @@ int main(int argc, char** argv) {
         return ok && std::cout ? 0 : 1;
     }
 
-    // The archived files, oldest first; then the log itself, through the tail that --follow
-    // goes on with.
-    for (std::size_t i = 0; i + 1 < files.size() && g_stop == 0; ++i) {
-        tools::CEventLogTail archive(files[i]);
-        std::string name = files[i].string();
-        auto take = [&](tools::CEventLogTail::Line&& line) {
-            viewer.Take(line.text, name, line.number, true);
-        };
-        archive.ReadNewLines(take);
-        if (std::optional<tools::CEventLogTail::Line> last = archive.TakeUnfinishedLine()) {
-            take(std::move(*last));
-        }
+    // The archived files in the order they were moved, then the log itself: one tail reads them
+    // all and goes on with --follow, so a move meanwhile is followed too.
+    std::optional<platform::posix::ArchiveKey> from;
+    if (files.size() > 1) {
+        from = platform::posix::LogArchives(log).KeyOf(files.front().filename().native());
     }
-    tools::CEventLogTail tail(log);
-    std::string name = log.string();
+    tools::CEventLogTail tail(log, from);
     auto take = [&](tools::CEventLogTail::Line&& line) {
-        viewer.Take(line.text, name, line.number, true);
+        viewer.Take(line.text, tail.FilePath().string(), line.number, true);
     };
+    auto gap = [&](const tools::CEventLogTail::Gap& lost) {
+        std::cout.flush();
+        std::cerr << "vorma-eventlog: " << tools::DescribeGap(lost, log) << "\n";
+    };
+    const std::string name = log.string();
     if (!options->follow) {
-        if (!tail.ReadNewLines(take)) {
+        if (!tail.ReadNewLines(take, gap)) {
             std::cerr << "vorma-eventlog: cannot open " << name << "\n";
             return 1;
         }
@@ -228,10 +226,10 @@ int main(int argc, char** argv) {
     bool warnedMissing = false;
     bool first = true;
     auto follow = [&](tools::CEventLogTail::Line&& line) {
-        viewer.Take(line.text, name, line.number, first);
+        viewer.Take(line.text, tail.FilePath().string(), line.number, first);
     };
     while (g_stop == 0) {
-        if (tail.ReadNewLines(follow)) {
+        if (tail.ReadNewLines(follow, gap)) {
             warnedMissing = false;
         } else if (!warnedMissing) {
             std::cerr << "vorma-eventlog: waiting for " << name << "\n";

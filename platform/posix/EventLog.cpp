@@ -36,6 +36,7 @@
 #include "platform/Registry.h"
 #include "platform/Resources.h"
 #include "platform/Text.h"
+#include "platform/posix/LogArchives.h"
 #include "platform/posix/SysRoot.h"
 
 namespace platform {
@@ -44,13 +45,10 @@ namespace {
 constexpr const char* kLogFolder = "eventlog";
 constexpr const char* kApplicationLog = "Application.jsonl";
 constexpr const char* kSyslogSocket = "/dev/log";
-constexpr const char* kArchivePrefix = "Application-";
-constexpr const char* kArchiveSuffix = ".jsonl";
 constexpr const wchar_t* kLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 constexpr std::uint64_t kDefaultMaxSize = 20u * 1024 * 1024;
 constexpr std::uint64_t kSmallestMaxSize = 64u * 1024;  // the system's smallest log
 constexpr std::uint32_t kDefaultArchives = 10;
-constexpr std::uint32_t kRetentionKeepAll = 0xFFFFFFFFu;
 
 // What a registration handle points to.
 struct RegisteredSource {
@@ -224,87 +222,13 @@ LogLimits ReadLogLimits() {
     return limits;
 }
 
-// "Application-20261208T131501.123456Z.jsonl": the time of the move in UTC, so that the names
-// sort in the order the files were moved aside.
-std::string ArchiveName() {
-    auto now = std::chrono::system_clock::now();
-    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    auto micros =
-        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() %
-        1000000;
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[64] = {};
-    std::size_t n = std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%06ldZ", static_cast<long>(micros));
-    return std::string(kArchivePrefix) + text + kArchiveSuffix;
-}
-
-bool IsArchiveName(const std::string& name) {
-    return name.size() > std::strlen(kArchivePrefix) + std::strlen(kArchiveSuffix) &&
-           name.rfind(kArchivePrefix, 0) == 0 &&
-           name.compare(name.size() - std::strlen(kArchiveSuffix), std::string::npos,
-                        kArchiveSuffix) == 0;
-}
-
-// Deletes the oldest archived files beyond the number to keep, unless the retention keeps them:
-// 0xFFFFFFFF keeps every archive, N > 0 those changed in the last N seconds.
-void PruneArchives(const std::filesystem::path& folder, const LogLimits& limits) {
-    if (limits.retention == kRetentionKeepAll) {
-        return;
-    }
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        std::string name = entry.path().filename().string();
-        if (IsArchiveName(name)) {
-            names.push_back(std::move(name));
-        }
-    }
-    std::sort(names.begin(), names.end());
-    std::time_t now = std::time(nullptr);
-    for (std::size_t i = 0; i + limits.archives < names.size(); ++i) {
-        std::filesystem::path old = folder / names[i];
-        struct stat st {};
-        if (limits.retention > 0 && ::stat(old.c_str(), &st) == 0 &&
-            now - st.st_mtime < static_cast<std::time_t>(limits.retention)) {
-            break;  // this and every newer archive are still within the retention
-        }
-        ::unlink(old.c_str());
-    }
-}
-
-// Moves the full log at `path` aside to an archive name in its folder (never replacing a file)
-// and deletes the archives beyond the number kept.
-bool MoveAside(const std::filesystem::path& path, const LogLimits& limits) {
-    std::filesystem::path folder = path.parent_path();
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::filesystem::path archive = folder / ArchiveName();
-        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, archive.c_str(), RENAME_NOREPLACE) == 0) {
-            PruneArchives(folder, limits);
-            return true;
-        }
-        if (errno == EINVAL) {  // a file system without RENAME_NOREPLACE
-            struct stat st {};
-            if (::stat(archive.c_str(), &st) != 0 && ::rename(path.c_str(), archive.c_str()) == 0) {
-                PruneArchives(folder, limits);
-                return true;
-            }
-        }
-        if (errno != EEXIST && errno != EINVAL) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(1));  // a new name next time
-    }
-    return false;
-}
-
 // The process's one writer of the log file. The file stays open between events; before each
 // write, under the exclusive flock, the path is checked to still name the open file (device and
 // inode), and a file that was moved aside or deleted is followed by a fresh one at the path.
 // Events that threads hand in while a write is under way are written together by the next write:
-// one write under one flock for the whole batch, and each caller returns once its own event is in
-// the file (nothing is held back in memory after a call returns).
+// one write under one flock for the whole batch (split where the file reaches its size limit),
+// and each caller returns once its own events are in the file (nothing is held back in memory
+// after a call returns).
 class CLogFileWriter {
   public:
     CLogFileWriter() { ::pthread_atfork(nullptr, nullptr, &CLogFileWriter::AfterForkInChild); }
@@ -316,9 +240,10 @@ class CLogFileWriter {
         return *writer;
     }
 
-    // Appends `line` (one event, ending in LF) to `path`; true once it is in the file.
-    bool Append(const std::filesystem::path& path, std::string_view line) {
-        Request request{&path, line};
+    // Appends `lines` (whole events, each ending in LF) to `path`; returns how much of it is in
+    // the file once it returns: a prefix of whole events, all of `lines` unless a write failed.
+    std::size_t Append(const std::filesystem::path& path, std::string_view lines) {
+        Request request{&path, lines};
         std::unique_lock<std::mutex> lock(m_mutex);
         m_pending.push_back(&request);
         while (!request.done) {
@@ -341,14 +266,14 @@ class CLogFileWriter {
             m_writing = false;
             m_written.notify_all();
         }
-        return request.ok;
+        return request.written;
     }
 
   private:
     struct Request {
         const std::filesystem::path* path;
-        std::string_view line;
-        bool ok = false;
+        std::string_view lines;
+        std::size_t written = 0;
         bool done = false;  // under m_mutex
     };
 
@@ -371,12 +296,14 @@ class CLogFileWriter {
             std::size_t end = i;
             m_buffer.clear();
             while (end < m_batch.size() && *m_batch[end]->path == path) {
-                m_buffer.append(m_batch[end]->line);
+                m_buffer.append(m_batch[end]->lines);
                 ++end;
             }
-            bool ok = LockedAppend(path, m_buffer);
+            std::size_t written = LockedAppend(path, m_buffer);
             for (; i < end; ++i) {
-                m_batch[i]->ok = ok;
+                const std::size_t size = m_batch[i]->lines.size();
+                m_batch[i]->written = std::min(written, size);
+                written -= m_batch[i]->written;
             }
         }
     }
@@ -409,50 +336,108 @@ class CLogFileWriter {
         return true;
     }
 
-    // Appends `data` to the file that `path` names, with one write under an exclusive flock. A
-    // write that fails part way is cut off again, so the log never keeps part of an event.
-    bool LockedAppend(const std::filesystem::path& path, std::string_view data) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (m_fd < 0 || m_openPath != path) {
-                if (!Open(path)) {
-                    return false;
-                }
+    enum class Lock { kTaken, kStale, kFailed };
+
+    // Takes the exclusive flock of the open file (opening `path` first when needed) and checks
+    // that the path still names it: kStale, with the file closed, when it was moved aside or
+    // deleted since it was opened. `size` is the file's size then.
+    Lock TakeLock(const std::filesystem::path& path, std::uint64_t& size) {
+        if ((m_fd < 0 || m_openPath != path) && !Open(path)) {
+            return Lock::kFailed;
+        }
+        int rc;
+        do {
+            rc = ::flock(m_fd, LOCK_EX);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            Close();
+            return Lock::kFailed;
+        }
+        struct stat named {};
+        if (::stat(path.c_str(), &named) != 0 || named.st_dev != m_device ||
+            named.st_ino != m_inode) {
+            Close();
+            return Lock::kStale;
+        }
+        size = static_cast<std::uint64_t>(named.st_size);
+        return Lock::kTaken;
+    }
+
+    // How much of `lines` goes into a file of `size` bytes: the whole events that keep it within
+    // MaxSize, or, in an empty file, one event larger than that alone.
+    std::size_t FittingLines(std::string_view lines, std::uint64_t size) const {
+        const std::uint64_t room = size < m_limits.maxSize ? m_limits.maxSize - size : 0;
+        if (lines.size() <= room) {
+            return lines.size();
+        }
+        const std::size_t end = room > 0 ? lines.rfind('\n', room - 1) : std::string_view::npos;
+        if (end != std::string_view::npos) {
+            return end + 1;
+        }
+        if (size > 0) {
+            return 0;
+        }
+        const std::size_t first = lines.find('\n');
+        return first == std::string_view::npos ? lines.size() : first + 1;
+    }
+
+    // Appends `data` (whole events) to the file that `path` names under its exclusive flock, one
+    // write for as many events as the file takes below MaxSize. A full file is moved aside while
+    // its lock is held, and the lock is kept until the fresh file's is taken, so that a writer
+    // waiting for it finds the path naming the fresh file and writes after the rest of `data`.
+    // A write that fails part way is cut off again, so the log never keeps part of an event.
+    // Returns how much of `data` was written: a prefix of whole events.
+    std::size_t LockedAppend(const std::filesystem::path& path, std::string_view data) {
+        std::size_t done = 0;
+        int full = -1;  // a file moved aside, its lock held until the next file's is taken
+        for (int stale = 0; done < data.size() && stale < 100;) {
+            std::uint64_t size = 0;
+            const Lock lock = TakeLock(path, size);
+            if (full >= 0) {
+                ::close(full);
+                full = -1;
             }
-            int rc;
-            do {
-                rc = ::flock(m_fd, LOCK_EX);
-            } while (rc != 0 && errno == EINTR);
-            if (rc != 0) {
-                Close();
-                return false;
+            if (lock == Lock::kFailed) {
+                break;
             }
-            struct stat named {};
-            if (::stat(path.c_str(), &named) != 0 || named.st_dev != m_device ||
-                named.st_ino != m_inode) {
-                // Moved aside or deleted since it was opened: take the file the path names now.
-                Close();
+            if (lock == Lock::kStale) {
+                ++stale;
                 continue;
             }
-            if (named.st_size > 0 &&
-                static_cast<std::uint64_t>(named.st_size) + data.size() > m_limits.maxSize) {
-                // Full: moved aside while the lock is held, so that a writer waiting for it finds
-                // the path naming another file and takes the fresh one, as this one does now.
-                bool moved = false;
-                try {
-                    moved = MoveAside(path, m_limits);
-                } catch (const std::exception&) {  // out of memory: the lock must go all the same
+            stale = 0;
+            const std::size_t take = FittingLines(data.substr(done), size);
+            if (take > 0) {
+                if (!WriteAll(data.substr(done, take), static_cast<off_t>(size))) {
+                    ::flock(m_fd, LOCK_UN);
+                    break;
                 }
-                Close();
-                if (moved) {
-                    continue;
+                done += take;
+                if (done == data.size()) {
+                    ::flock(m_fd, LOCK_UN);
+                    break;
                 }
-                return false;
             }
-            bool ok = WriteAll(data, named.st_size);
-            ::flock(m_fd, LOCK_UN);
-            return ok;
+            // Full: the next event does not fit.
+            std::uint64_t moved = 0;
+            try {
+                posix::LogArchives archives(path);
+                moved = archives.MoveAside();
+                if (moved != 0) {
+                    archives.Prune(m_limits.archives, m_limits.retention,
+                                   static_cast<std::int64_t>(std::time(nullptr)));
+                }
+            } catch (const std::exception&) {  // out of memory: the lock must go all the same
+            }
+            full = m_fd;
+            m_fd = -1;
+            if (moved == 0) {
+                break;
+            }
         }
-        return false;
+        if (full >= 0) {
+            ::close(full);
+        }
+        return done;
     }
 
     bool WriteAll(std::string_view data, off_t sizeBefore) {
@@ -632,7 +617,8 @@ std::string EventLine(const std::string& sourceName, const ReportedEvent& event,
     return line;
 }
 
-// Writes the collected events with one write, sends each to syslog; the number of events lost.
+// Writes the collected events with one write (or one per file where the log is moved aside in
+// between), sends each to syslog; the number of events lost.
 std::size_t WriteCollected(const CollectedEvents& collected) {
     if (collected.events.empty()) {
         return 0;
@@ -640,17 +626,21 @@ std::size_t WriteCollected(const CollectedEvents& collected) {
     std::string lines;
     std::string message;
     std::vector<std::string> messages;
+    std::vector<std::size_t> ends;  // where each event's line ends in `lines`
     messages.reserve(collected.events.size());
+    ends.reserve(collected.events.size());
     for (const ReportedEvent& event : collected.events) {
         lines.append(EventLine(collected.sources[event.source], event, message));
         messages.push_back(std::move(message));
+        ends.push_back(lines.size());
     }
-    const bool written = CLogFileWriter::Instance().Append(collected.file, lines);
+    const std::size_t written = CLogFileWriter::Instance().Append(collected.file, lines);
     for (std::size_t i = 0; i < collected.events.size(); ++i) {
         const ReportedEvent& event = collected.events[i];
         SendToSyslog(collected.sources[event.source], event.type, event.eventId, messages[i]);
     }
-    return written ? 0 : collected.events.size();
+    return static_cast<std::size_t>(ends.end() -
+                                    std::upper_bound(ends.begin(), ends.end(), written));
 }
 
 // Writes the collected events and tells the batch what became of them.
@@ -911,7 +901,8 @@ bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uin
         const ReportedEvent event{0, type, category, eventId, std::time(nullptr), strings};
         std::string message;
         const std::string line = EventLine(source->name, event, message);
-        const bool written = CLogFileWriter::Instance().Append(source->logFile, line);
+        const bool written =
+            CLogFileWriter::Instance().Append(source->logFile, line) == line.size();
         SendToSyslog(source->name, type, eventId, message);
         return written;
     } catch (const std::exception&) {

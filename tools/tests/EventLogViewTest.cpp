@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -17,6 +21,7 @@
 #include "platform/EventLog.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
+#include "platform/posix/LogArchives.h"
 #include "tests/support/TempSysRoot.h"
 #include "tools/EventLogTail.h"
 #include "tools/EventLogView.h"
@@ -842,6 +847,316 @@ TEST(EventLogViewTest, FollowSeesEveryEventOnceAcrossMovesOfTheLog) {
     for (int n = 0; n < kCount; ++n) {
         ASSERT_EQ(seen[static_cast<std::size_t>(n) + 1], "event " + std::to_string(n));
     }
+}
+
+}  // namespace
+
+namespace {
+
+void Append(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << text;
+}
+
+// A tail that falls behind by more than the archives kept: the file it has open is read to its
+// end even once deleted, then the oldest archive moved after it that is still there, then the
+// log; the archives deleted in between are told as a gap where it falls, by their numbers.
+TEST(EventLogViewTest, TailBehindThePruningGoesOnWithTheOldestArchiveLeftAndTellsTheGap) {
+    struct Case {
+        const char* name;
+        const char* first;   // the log moved aside before the first read to this name (an archive
+                             // the tail begins with, as --all does), or nullptr: read at the path
+        int moves;           // then between the reads: line fN in the log, moved aside, N times
+        std::uint32_t keep;  // and the archives beyond this many deleted
+        std::vector<std::string> expected;  // the lines and gaps of the second read
+    };
+    const char* numbered = "Application-0000000001.jsonl";
+    const std::vector<Case> cases{
+        {"the log read, moved and deleted, one after it deleted too",
+         nullptr,
+         4,
+         2,
+         {"f1", "gap 2-2", "f3", "f4", "live"}},
+        {"the log read, moved and deleted, none lost",
+         nullptr,
+         4,
+         3,
+         {"f1", "f2", "f3", "f4", "live"}},
+        {"every archive deleted", nullptr, 4, 0, {"f1", "gap 2-4", "live"}},
+        {"nothing deleted", nullptr, 3, 10, {"f1", "f2", "f3", "live"}},
+        // Archive 1 read, f1 to f4 in archives 2 to 5.
+        {"an archive read, deleted with two after it",
+         numbered,
+         4,
+         2,
+         {"gap 2-3", "f3", "f4", "live"}},
+        {"an archive read, deleted with two after it, fewer kept",
+         numbered,
+         4,
+         1,
+         {"gap 2-4", "f4", "live"}},
+        // f1 to f3 in archives 1 to 3, after the one of the earlier scheme.
+        {"a time-named archive read, deleted with those after it",
+         "Application-20270101T000000.000000Z.jsonl",
+         3,
+         1,
+         {"gap 1-2+", "f3", "live"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempSysRoot root;
+        const std::filesystem::path log = root.path() / "Application.jsonl";
+        const platform::posix::LogArchives archives(log);
+        Append(log, "a1\na2\n");
+        std::optional<platform::posix::ArchiveKey> from;
+        if (c.first != nullptr) {
+            std::filesystem::rename(log, root.path() / c.first);
+            from = archives.KeyOf(c.first);
+            ASSERT_TRUE(from.has_value());
+        }
+        tools::CEventLogTail tail(log, from);
+        std::vector<std::string> seen;
+        auto line = [&](tools::CEventLogTail::Line&& l) { seen.push_back(l.text); };
+        auto gap = [&](const tools::CEventLogTail::Gap& g) {
+            seen.push_back("gap " + std::to_string(g.first) + "-" + std::to_string(g.last) +
+                           (g.more ? "+" : ""));
+        };
+        ASSERT_TRUE(tail.ReadNewLines(line, gap));
+        EXPECT_EQ(seen, (std::vector<std::string>{"a1", "a2"}));
+        for (int n = 1; n <= c.moves; ++n) {
+            Append(log, "f" + std::to_string(n) + "\n");
+            ASSERT_NE(archives.MoveAside(), 0u);
+        }
+        Append(log, "live\n");
+        archives.Prune(c.keep, 0, 0);
+        seen.clear();
+        ASSERT_TRUE(tail.ReadNewLines(line, gap));
+        EXPECT_EQ(seen, c.expected);
+        // Then the log as it grows, once.
+        Append(log, "z\n");
+        seen.clear();
+        ASSERT_TRUE(tail.ReadNewLines(line, gap));
+        EXPECT_EQ(seen, std::vector<std::string>{"z"});
+    }
+}
+
+TEST(EventLogViewTest, SaysWhichArchivesWereDeletedUnread) {
+    const std::filesystem::path log = "/x/Application.jsonl";
+    const struct {
+        tools::CEventLogTail::Gap gap;
+        const char* text;
+    } cases[] = {
+        {{13, 13, false},
+         "events lost: 1 archived file, Application-0000000013.jsonl, was deleted "
+         "(MaxArchiveFiles) before it could be read"},
+        {{13, 17, false},
+         "events lost: 5 archived files, Application-0000000013.jsonl to "
+         "Application-0000000017.jsonl, were deleted (MaxArchiveFiles) before they could be "
+         "read"},
+        {{1, 1, true},
+         "events lost: at least 1 archived file, Application-0000000001.jsonl, was deleted "
+         "(MaxArchiveFiles) before it could be read"},
+        {{1, 4, true},
+         "events lost: at least 4 archived files, Application-0000000001.jsonl to "
+         "Application-0000000004.jsonl, were deleted (MaxArchiveFiles) before they could be "
+         "read"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tools::DescribeGap(c.gap, log), c.text);
+    }
+}
+
+// The files a query reads: the archives in the order of the moves, whatever their names sort
+// like; with --since, from the first changed at or after that time on, even where a clock set
+// back stamped a later archive earlier.
+TEST(EventLogViewTest, QueriesReadTheArchivesInTheOrderOfTheMoves) {
+    test::TempSysRoot root;
+    const std::filesystem::path log = root.path() / "Application.jsonl";
+    constexpr std::int64_t kSince = 1'796'000'000;
+    const std::vector<std::pair<const char*, std::int64_t>> files{
+        {"Application-20270101T000000.000000Z.jsonl", kSince - 7200},
+        {"Application-9.jsonl", kSince - 3600},
+        {"Application-10.jsonl", kSince + 400'000'000},  // a clock that ran ahead
+        {"Application-0000000011.jsonl", kSince - 60},   // and was set back
+        {"Application-foo.jsonl", kSince},               // no archive
+    };
+    for (const auto& [name, mtime] : files) {
+        Append(root.path() / name, kLine2000 + std::string("\n"));
+        std::filesystem::last_write_time(
+            root.path() / name, std::chrono::file_clock::from_sys(
+                                    std::chrono::sys_seconds{std::chrono::seconds{mtime}}));
+    }
+    auto names = [](const std::vector<std::filesystem::path>& paths) {
+        std::vector<std::string> out;
+        for (const auto& path : paths) {
+            out.push_back(path.filename().string());
+        }
+        return out;
+    };
+    tools::ViewerOptions all;
+    all.all = true;
+    EXPECT_EQ(names(tools::LogFilesToRead(log, all)),
+              (std::vector<std::string>{"Application-20270101T000000.000000Z.jsonl",
+                                        "Application-9.jsonl", "Application-10.jsonl",
+                                        "Application-0000000011.jsonl", "Application.jsonl"}));
+    tools::ViewerOptions since;
+    since.since = kSince;
+    EXPECT_EQ(names(tools::LogFilesToRead(log, since)),
+              (std::vector<std::string>{"Application-10.jsonl", "Application-0000000011.jsonl",
+                                        "Application.jsonl"}));
+    tools::ViewerOptions none;
+    EXPECT_EQ(names(tools::LogFilesToRead(log, none)),
+              std::vector<std::string>{"Application.jsonl"});
+}
+
+// The viewer reads --all in the order of the moves, and -r the other way round.
+TEST(EventLogViewTest, ViewerReadsArchivesInTheOrderOfTheMoves) {
+    test::TempSysRoot root;
+    const std::filesystem::path log = root.path() / "Application.jsonl";
+    const std::vector<std::pair<std::string, int>> files{
+        {"Application-0000000010.jsonl", 3},
+        {"Application-9.jsonl", 2},
+        {"Application-20270101T000000.000000Z.jsonl", 1},
+        {"Application-20261208T000000.000000Z.jsonl", 0},
+        {"Application.jsonl", 4},
+    };
+    for (const auto& [name, n] : files) {
+        Append(root.path() / name, Numbered(n) + "\n");
+    }
+    RunResult forward = RunViewer(root, "--json --all --file " + log.string());
+    EXPECT_EQ(forward.exitCode, 0) << forward.err;
+    EXPECT_EQ(forward.out, Numbered(0) + "\n" + Numbered(1) + "\n" + Numbered(2) + "\n" +
+                               Numbered(3) + "\n" + Numbered(4) + "\n");
+    RunResult reverse = RunViewer(root, "--json -r -a --file " + log.string());
+    EXPECT_EQ(reverse.out, Numbered(4) + "\n" + Numbered(3) + "\n" + Numbered(2) + "\n" +
+                               Numbered(1) + "\n" + Numbered(0) + "\n");
+    // Just after a move there is no log until the next event: the archives are read all the same.
+    std::filesystem::remove(log);
+    RunResult moved = RunViewer(root, "--json --all --file " + log.string());
+    EXPECT_EQ(moved.exitCode, 0) << moved.err;
+    EXPECT_EQ(moved.out,
+              Numbered(0) + "\n" + Numbered(1) + "\n" + Numbered(2) + "\n" + Numbered(3) + "\n");
+}
+
+// --follow blocked behind a full pipe while the writer moves the log aside far more often than
+// the archives kept: once it may write again, it prints every event still on disk, once and in
+// order, and names the archives deleted before it could read them.
+TEST(EventLogViewTest, FollowBehindThePruningPrintsEveryEventStillOnDisk) {
+    test::TempSysRoot root;
+    {  // logs of 64 kB, three archives kept
+        platform::RegKey key = 0;
+        bool created = false;
+        ASSERT_EQ(platform::CreateRegistryKey(
+                      platform::kHkeyLocalMachine,
+                      L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application",
+                      platform::kKeyAllAccess, &key, &created),
+                  0u);
+        const std::uint32_t maxSize = 65536;
+        const std::uint32_t archives = 3;
+        platform::SetRegistryValue(key, L"MaxSize", platform::kRegDword,
+                                   reinterpret_cast<const std::uint8_t*>(&maxSize), 4);
+        platform::SetRegistryValue(key, L"MaxArchiveFiles", platform::kRegDword,
+                                   reinterpret_cast<const std::uint8_t*>(&archives), 4);
+        platform::CloseRegistryKey(key);
+    }
+    platform::EventLogSource source = platform::EventLogSource::Register(L"S");
+    ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 2000, {L"event 0"}));
+    const std::filesystem::path err = root.path() / "follow.err";
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(pipeEnds[1], STDOUT_FILENO);
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        if (std::freopen(err.c_str(), "w", stderr) == nullptr) {
+            ::_exit(126);
+        }
+        ::execl(VORMA_EVENTLOG_VIEWER, VORMA_EVENTLOG_VIEWER, "-o", "short", "--follow",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeEnds[1]);
+    // Reads what the pipe holds into `out` until it holds `text` (or a generous limit for a
+    // loaded machine).
+    std::string out;
+    auto drainUntil = [&](const std::string& text) {
+        for (int i = 0; i < 1200 && out.find(text) == std::string::npos; ++i) {
+            pollfd readable{pipeEnds[0], POLLIN, 0};
+            if (::poll(&readable, 1, 50) > 0) {
+                char buffer[65536];
+                ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
+                if (n <= 0) {
+                    return;
+                }
+                out.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    };
+    drainUntil(": event 0\n");
+    ASSERT_NE(out.find(": event 0\n"), std::string::npos) << "the viewer did not start";
+    // From here on nothing is read from the pipe until the writer is done: the viewer stops
+    // once it is full.
+    constexpr int kCount = 6000;  // about 2.4 MB: some 37 moves
+    const std::wstring padding(300, L'p');
+    for (int n = 1; n < kCount; ++n) {
+        ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 2000,
+                                  {L"event " + std::to_wstring(n) + L" " + padding}));
+    }
+    // What is on disk now.
+    std::vector<int> onDisk;
+    std::vector<std::filesystem::path> files =
+        tools::ArchivedLogFiles(platform::ApplicationLogFile());
+    ASSERT_EQ(files.size(), 3u);
+    const std::uint64_t lastArchive = std::stoull(files.back().stem().string().substr(12));
+    files.push_back(platform::ApplicationLogFile());
+    for (const auto& file : files) {
+        std::istringstream lines(ReadFile(file));
+        std::string line;
+        while (std::getline(lines, line)) {
+            onDisk.push_back(std::stoi(ParseEventLine(line)->strings.at(0).substr(6)));
+        }
+    }
+    drainUntil("event " + std::to_string(kCount - 1) + " ");
+    ::kill(pid, SIGTERM);
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+
+    std::istringstream lines(out);
+    std::string line;
+    std::vector<int> seen;
+    while (std::getline(lines, line)) {
+        std::size_t at = line.find(": event ");
+        ASSERT_NE(at, std::string::npos) << line;
+        seen.push_back(std::stoi(line.substr(at + 8)));
+    }
+    ASSERT_FALSE(seen.empty());
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        ASSERT_LT(seen[i - 1], seen[i]) << "repeated or out of order";
+    }
+    for (int n : onDisk) {
+        EXPECT_TRUE(std::binary_search(seen.begin(), seen.end(), n)) << "event " << n;
+    }
+    ASSERT_LT(seen.size(), static_cast<std::size_t>(kCount)) << "the viewer never fell behind";
+    // The archives named as lost: none of those still there, none twice.
+    const std::string said = ReadFile(err);
+    std::regex lost(
+        R"(vorma-eventlog: events lost: (\d+) archived files?, Application-(\d+)\.jsonl)"
+        R"((?: to Application-(\d+)\.jsonl)?, (?:were|was) deleted \(MaxArchiveFiles\))");
+    std::uint64_t after = 0;
+    int gaps = 0;
+    for (auto it = std::sregex_iterator(said.begin(), said.end(), lost);
+         it != std::sregex_iterator(); ++it) {
+        const std::uint64_t first = std::stoull((*it)[2]);
+        const std::uint64_t last = (*it)[3].matched ? std::stoull((*it)[3]) : first;
+        EXPECT_EQ(std::stoull((*it)[1]), last - first + 1);
+        EXPECT_GT(first, after);
+        EXPECT_LE(last, lastArchive - 3);
+        after = last;
+        ++gaps;
+    }
+    EXPECT_GE(gaps, 1) << said;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
@@ -346,13 +347,13 @@ void SetLogValues(const std::vector<std::pair<const wchar_t*, std::uint32_t>>& v
     platform::CloseRegistryKey(key);
 }
 
-// The archived files of the log, oldest first.
+// The archived files of the log, oldest first: numbered in the order of the moves, ten digits.
 std::vector<std::filesystem::path> ArchivedFiles() {
     std::vector<std::filesystem::path> files;
     for (const auto& entry :
          std::filesystem::directory_iterator(platform::ApplicationLogFile().parent_path())) {
         std::string name = entry.path().filename().string();
-        if (std::regex_match(name, std::regex(R"(Application-\d{8}T\d{6}\.\d{6}Z\.jsonl)"))) {
+        if (std::regex_match(name, std::regex(R"(Application-\d{10}\.jsonl)"))) {
             files.push_back(entry.path());
         }
     }
@@ -536,6 +537,206 @@ std::vector<std::string> TextsOfWriter(const std::vector<Json>& events, int writ
         }
     }
     return texts;
+}
+
+// The archived files and then the log, as the lines each holds.
+std::vector<std::pair<std::filesystem::path, std::vector<std::string>>> FilesInMoveOrder() {
+    std::vector<std::pair<std::filesystem::path, std::vector<std::string>>> files;
+    std::vector<std::filesystem::path> paths = ArchivedFiles();
+    paths.push_back(platform::ApplicationLogFile());
+    for (const std::filesystem::path& path : paths) {
+        files.emplace_back(path, ReadLines(path));
+    }
+    return files;
+}
+
+// A clock that ran ahead and was then set back (an NTP correction) cannot make the log delete
+// what it has just written. The archives that the earlier scheme named by a time a year ahead
+// are older than every numbered one and go first; the newest by move order stay.
+TEST(EventLogTest, ArchivesNamedByAClockThatRanAheadAreDeletedFirst) {
+    test::TempSysRoot root;
+    SetLogValues({{L"MaxSize", 65536}});  // and the default 10 archives
+    const std::filesystem::path folder = platform::ApplicationLogFile().parent_path();
+    std::filesystem::create_directories(folder);
+    const auto ahead = std::chrono::file_clock::now() + std::chrono::hours(24 * 365);
+    for (int i = 0; i < 10; ++i) {
+        const std::filesystem::path old =
+            folder / ("Application-20270101T0000" + std::to_string(10 + i) + ".000000Z.jsonl");
+        std::ofstream(old, std::ios::binary) << "{\"ahead\":" << i << "}\n";
+        std::filesystem::last_write_time(old, ahead);
+    }
+    constexpr int kCount = 2400;  // of about 800 bytes: some 30 moves
+    const std::wstring padding(300, L'p');
+    for (int n = 0; n < kCount; ++n) {
+        EventLogSource source = EventLogSource::Register(L"S");
+        ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0xC00017DB,
+                                  {L"event " + std::to_wstring(n) + L" " + padding}));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().find("Application-2027"), std::string::npos)
+            << entry.path();
+    }
+    const auto files = FilesInMoveOrder();
+    ASSERT_EQ(files.size(), 11u);
+    // Ten archives of consecutive numbers, each full, then the log: the newest events, without
+    // a gap, ending with the last.
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i > 0 && i + 1 < files.size()) {
+            EXPECT_EQ(std::stoul(files[i].first.stem().string().substr(12)),
+                      std::stoul(files[i - 1].first.stem().string().substr(12)) + 1);
+        }
+        if (i + 1 < files.size()) {
+            EXPECT_GT(std::filesystem::file_size(files[i].first), 60000u) << files[i].first;
+        }
+        for (const std::string& line : files[i].second) {
+            texts.push_back(Json::parse(line)["Strings"][0].get<std::string>());
+        }
+    }
+    const int first = kCount - static_cast<int>(texts.size());
+    EXPECT_GT(texts.size(), 10u * 60000 / 1000);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(texts[i], "event " + std::to_string(first + static_cast<int>(i)) + " " +
+                                std::string(300, 'p'));
+    }
+}
+
+std::wstring SizedText(int writer, int n, std::size_t padding) {
+    return L"writer " + std::to_wstring(writer) + L" event " + std::to_wstring(n) + L" " +
+           std::wstring(padding, L'p');
+}
+
+// What does not fit into the file is written to the next one, split between events: every file
+// stays within MaxSize but for an event larger than MaxSize, which goes whole into a file of its
+// own; every file but the last was full (the next event would not have fitted); no event is
+// split, lost or out of order, in a batch or reported one at a time.
+TEST(EventLogTest, WritesAreSplitAtTheSizeLimitAndAnOversizedEventHasAFileOfItsOwn) {
+    constexpr std::uint64_t kMaxSize = 64 * 1024;
+    auto many = [](std::size_t count, std::size_t padding) {
+        return std::vector<std::size_t>(count, padding);
+    };
+    auto join = [](std::initializer_list<std::vector<std::size_t>> parts) {
+        std::vector<std::size_t> all;
+        for (const auto& part : parts) {
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        return all;
+    };
+    struct Case {
+        const char* name;
+        bool batched;
+        std::vector<std::size_t> paddings;  // characters of each event; 40,000 and more: larger
+                                            // than MaxSize as a line
+    };
+    const std::vector<Case> cases{
+        // 51 events of 1,300 characters make a batch of some 145 kB.
+        {"batches of 51 events", true, many(510, 1300)},
+        {"an event of 31,000 characters among them", true,
+         join({many(100, 1300), {31000}, many(100, 1300)})},
+        {"events larger than MaxSize first, in a row and last", true,
+         join({{40000}, many(60, 1300), {40000, 70000}, many(60, 1300), {40000}})},
+        {"one at a time", false, join({many(30, 1300), {40000}, many(30, 1300)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempSysRoot root;
+        SetLogValues({{L"MaxSize", kMaxSize}, {L"MaxArchiveFiles", 1000}});
+        std::atomic<std::size_t> told{0};
+        std::atomic<std::size_t> toldLost{0};
+        {
+            std::optional<platform::EventLogBatch> batch;
+            if (c.batched) {
+                batch.emplace(0x7D0, [&](std::size_t written, std::size_t lost) {
+                    told += written;
+                    toldLost += lost;
+                });
+            }
+            for (std::size_t n = 0; n < c.paddings.size(); ++n) {
+                EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+                ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0,
+                                          {SizedText(0, static_cast<int>(n), c.paddings[n])}));
+            }
+        }
+        if (c.batched) {
+            EXPECT_EQ(told, c.paddings.size());
+            EXPECT_EQ(toldLost, 0u);
+        }
+        const auto files = FilesInMoveOrder();
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const auto& [path, lines] = files[i];
+            const std::uint64_t size = std::filesystem::file_size(path);
+            ASSERT_FALSE(lines.empty()) << path;
+            if (size > kMaxSize) {
+                EXPECT_EQ(lines.size(), 1u) << path << ": larger than MaxSize with others";
+                EXPECT_GE(c.paddings[next], 40000u) << path;
+            }
+            if (i + 1 < files.size()) {
+                EXPECT_GT(size + files[i + 1].second.front().size() + 1, kMaxSize)
+                    << path << " was moved aside before it was full";
+            }
+            for (const std::string& line : lines) {
+                Json event = Json::parse(line, nullptr, false);
+                ASSERT_FALSE(event.is_discarded()) << path << ": " << line.substr(0, 100);
+                ASSERT_LT(next, c.paddings.size());
+                EXPECT_EQ(event["Strings"][0],
+                          Utf8(SizedText(0, static_cast<int>(next), c.paddings[next])))
+                    << path;
+                ++next;
+            }
+        }
+        EXPECT_EQ(next, c.paddings.size());
+        EXPECT_GT(files.size(), 2u) << "the log was never moved aside";
+    }
+}
+
+// Batches of two processes at once, split at the limit: every file within MaxSize, each
+// process's events complete and in order.
+TEST(EventLogTest, BatchesOfTwoProcessesStayWithinTheSizeLimit) {
+    test::TempSysRoot root;
+    constexpr std::uint64_t kMaxSize = 64 * 1024;
+    SetLogValues({{L"MaxSize", kMaxSize}, {L"MaxArchiveFiles", 1000}});
+    constexpr int kCount = 400;
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < 2; ++writer) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::size_t lost = 0;
+            {
+                platform::EventLogBatch batch(0x7D0,
+                                              [&](std::size_t, std::size_t n) { lost += n; });
+                for (int n = 0; n < kCount; ++n) {
+                    EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
+                    source.Report(platform::kEventTypeInformation, 0, 0x7D0,
+                                  {SizedText(writer, n, 1300)});
+                }
+            }
+            ::_exit(lost == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    std::vector<Json> events;
+    const auto files = FilesInMoveOrder();
+    EXPECT_GE(files.size(), 30u);
+    for (const auto& [path, lines] : files) {
+        EXPECT_LE(std::filesystem::file_size(path), kMaxSize) << path;
+        for (const std::string& line : lines) {
+            events.push_back(Json::parse(line));
+        }
+    }
+    for (int writer = 0; writer < 2; ++writer) {
+        const std::vector<std::string> texts = TextsOfWriter(events, writer);
+        ASSERT_EQ(texts.size(), static_cast<std::size_t>(kCount)) << "writer " << writer;
+        for (int n = 0; n < kCount; ++n) {
+            EXPECT_EQ(texts[n], Utf8(SizedText(writer, n, 1300))) << "writer " << writer;
+        }
+    }
 }
 
 }  // namespace
