@@ -494,10 +494,10 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     const bool unauthenticated =
         session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE;
     // Acknowledge an inform before rendering, which may rewrite value bytes: the response
-    // carries the request's variable bindings unchanged. A notification whose header cannot be
-    // read back is refused, and so not acknowledged either.
-    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated &&
-        CTrapRenderer::HasReadableHeader(pdu)) {
+    // carries the request's variable bindings unchanged. An inform is answered whatever becomes
+    // of it later, one that is refused below included: unanswered, its sender would only send it
+    // again and again.
+    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated) {
         netsnmp_pdu* response = snmp_clone_pdu(pdu);
         if (response != nullptr) {
             response->command = SNMP_MSG_RESPONSE;
@@ -509,6 +509,20 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
                 m_counters->Add(TrapCount::kInformsAnswered);
             }
         }
+    }
+    // A community or user name with a line feed would end the header line inside it: such a
+    // notification is not rendered, but counted, and its sender listed, with the name as it came.
+    if (CTrapRenderer::IsNotification(pdu) && !CTrapRenderer::HasReadableHeader(pdu)) {
+        if (m_counters != nullptr) {
+            m_counters->Reject(CTrapRenderer::HeaderAddress(session, pdu),
+                               platform::WideToUtf8(platform::CodePageToWide(
+                                   platform::kCodePage932, CTrapRenderer::HeaderName(pdu))),
+                               RejectReason::kLineFeedInName);
+        }
+        if (unauthenticated) {
+            session->s_snmp_errno = 0;
+        }
+        return;
     }
     std::string text = CTrapRenderer::Render(operation, session, pdu);
     // The mark belongs to this notification alone: the recorded failure must not stay on the

@@ -45,6 +45,9 @@ void CTrapCounters::Reject(const std::string& address, const std::string& identi
             break;
         case RejectReason::kWrongDigest:
             break;  // counted by the library
+        case RejectReason::kLineFeedInName:
+            Add(TrapCount::kLineFeedInName);
+            break;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto found = std::find_if(m_rejected.begin(), m_rejected.end(), [&](const RejectedSender& s) {

@@ -34,6 +34,7 @@ enum class TrapCount : std::size_t {
     kWrongDigest,        // SNMPv3: authentication failed (the text is written with its mark)
     kDecryptionError,    // SNMPv3: the scoped PDU could not be deciphered
     kParseError,         // datagrams that did not parse as SNMP (or of an unknown version)
+    kLineFeedInName,     // notifications refused: a line feed in the community or user name
     kEventLogFailures,   // event 2000 that could not be written
     kFilterLogFailures,  // filter-log lines that could not be written
     kGetRequests,        // the Get pass: requests run
@@ -46,7 +47,13 @@ enum class TrapCount : std::size_t {
     kCount
 };
 
-enum class RejectReason { kNoAgentEntry, kAgentNotListening, kCommunity, kWrongDigest };
+enum class RejectReason {
+    kNoAgentEntry,
+    kAgentNotListening,
+    kCommunity,
+    kWrongDigest,
+    kLineFeedInName,
+};
 
 // One sender that was turned away: the same address, community (or SNMPv3 user) and reason
 // make one entry, counted.

@@ -89,6 +89,7 @@ TEST(TrapCountersTest, EachReasonCountsItsOwnDropAndAWrongDigestIsLeftToTheLibra
         {RejectReason::kNoAgentEntry, TrapCount::kNoAgentEntry},
         {RejectReason::kAgentNotListening, TrapCount::kAgentNotListening},
         {RejectReason::kCommunity, TrapCount::kCommunity},
+        {RejectReason::kLineFeedInName, TrapCount::kLineFeedInName},
     };
     for (const auto& [reason, count] : cases) {
         CTrapCounters counters;
@@ -155,6 +156,8 @@ const std::vector<Placement> kPlacements = {
      "vorma_snmp_dropped_total{reason=\"decryption_error\"}"},
     {TrapCount::kParseError, "/Dropped/ParseError",
      "vorma_snmp_dropped_total{reason=\"parse_error\"}"},
+    {TrapCount::kLineFeedInName, "/Dropped/LineFeedInName",
+     "vorma_snmp_dropped_total{reason=\"line_feed_in_name\"}"},
     {TrapCount::kEventLogFailures, "/EventLogWriteFailures",
      "vorma_snmp_event_log_write_failures_total"},
     {TrapCount::kFilterLogFailures, "/FilterLogWriteFailures",
@@ -259,6 +262,47 @@ TEST(CountersFormatTest, RejectedSendersShowWithTheirReasonAndUtcTime) {
     // Bytes that are no UTF-8 (a community in another code page) do not break the object.
     snapshot.rejected[0].identity = "\xff\xfe";
     EXPECT_TRUE(json::accept(CCountersFormat::ToJson(snapshot)));
+}
+
+// Text from the network in the published forms: the status file's JSON means the same text but
+// holds nothing a terminal acts on; a label value keeps the exposition format valid and inert.
+TEST(CountersFormatTest, HostileTextStaysInertInTheStatusFileAndInLabelValues) {
+    const struct {
+        std::string text;
+        std::string label;  // as the exposition file holds it between the quotes
+    } cases[] = {
+        {"\x1b[2J\x1b[31m EVIL\tX", "\\\\x1B[2J\\\\x1B[31m EVIL\\\\x09X"},
+        {"a\nb\rc", "a\\\\x0Ab\\\\x0Dc"},
+        {"\xc2\x9b"
+         "31m\xe2\x80\xae"
+         "cilbup",
+         "\\\\u009B31m\\\\u202Ecilbup"},
+        {"q\"uote\\", "q\\\"uote\\\\"},
+        {"\x7f\xff", "\\\\x7F\\\\xFF"},
+        {"\xe7\xb5\x84", "\xe7\xb5\x84"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(CCountersFormat::LabelValue(c.text), c.label);
+
+        TrapCountersSnapshot snapshot;
+        snapshot.rejected.push_back(
+            {c.text, c.text, RejectReason::kLineFeedInName, 1, Clock::from_time_t(0)});
+        const std::string text = CCountersFormat::ToJson(snapshot);
+        for (const char byte : text) {
+            EXPECT_GE(static_cast<unsigned char>(byte), 0x20) << text;
+            EXPECT_NE(static_cast<unsigned char>(byte), 0x7F) << text;
+        }
+        EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+        EXPECT_EQ(text.find("\xe2\x80\xae"), std::string::npos) << text;
+        const json object = json::parse(text);
+        const json& sender = object["RejectedSenders"][0];
+        EXPECT_EQ(sender["Reason"], "line_feed_in_name");
+        if (c.text != "\x7f\xff") {  // not UTF-8: written as a replacement character
+            EXPECT_EQ(sender["Address"], c.text);
+            EXPECT_EQ(sender["CommunityOrUser"], c.text);
+        }
+    }
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <map>
 
 #include "platform/Registry.h"
+#include "platform/UntrustedText.h"
 #include "service/tests/ManagerHarness.h"
 #include "tests/support/SnmpMessages.h"
+#include "traps/CountersFormat.h"
 
 namespace {
 
@@ -70,6 +72,7 @@ const std::vector<std::string> kCounterPointers = {
     "/Dropped/UnknownEngine",
     "/Dropped/DecryptionError",
     "/Dropped/ParseError",
+    "/Dropped/LineFeedInName",
     "/WrongDigest",
     "/EventLogWriteFailures",
     "/FilterLogWriteFailures",
@@ -148,6 +151,16 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
          3,
          [] { return SendV2cTrap("127.0.0.1", "private", "x"); },
          {{"/DatagramsRead", 1}, {"/Notifications/V2c", 1}, {"/Dropped/Community", 1}}},
+        // A line feed in the community would end the header line inside it: refused before
+        // rendering, counted under its own reason; an inform of it is still answered.
+        {"community with a line feed",
+         2,
+         [] { return SendV2cTrap("127.0.0.1", "pub\nlic", "x"); },
+         {{"/DatagramsRead", 1}, {"/Dropped/LineFeedInName", 1}}},
+        {"inform whose community has a line feed",
+         1,
+         [] { return SendInform("inform\nx", "x"); },
+         {{"/DatagramsRead", 1}, {"/InformsAnswered", 1}, {"/Dropped/LineFeedInName", 1}}},
         {"accepted SNMPv3 trap",
          1,
          v3("v3user", "authpass123", "privpass123"),
@@ -277,6 +290,8 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
                             {"127.0.0.3 public no_agent_entry", 4},
                             {"127.0.0.2 public agent_not_listening", 1},
                             {"127.0.0.1 private community", 3},
+                            {"127.0.0.1 pub\nlic line_feed_in_name", 2},
+                            {"127.0.0.1 inform\nx line_feed_in_name", 1},
                         }));
     // The events themselves are as without counting: the accepted traps and the Get answers.
     const std::vector<int> ids = ManagerEventIds();
@@ -308,6 +323,8 @@ const std::vector<MetricSample> kMetricSamples = {
     {"vorma_snmp_dropped_total{reason=\"decryption_error\"}", "/Dropped/DecryptionError",
      "counter"},
     {"vorma_snmp_dropped_total{reason=\"parse_error\"}", "/Dropped/ParseError", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"line_feed_in_name\"}", "/Dropped/LineFeedInName",
+     "counter"},
     {"vorma_snmp_wrong_digest_total", "/WrongDigest", "counter"},
     {"vorma_snmp_event_log_write_failures_total", "/EventLogWriteFailures", "counter"},
     {"vorma_snmp_filter_log_write_failures_total", "/FilterLogWriteFailures", "counter"},
@@ -416,6 +433,35 @@ TEST(ManagerCountersTest, TheExpositionFileAgreesWithTheStatusFileWhileRunningAn
                                      ? family.substr(0, family.size() - std::size("_total") + 1)
                                      : family;
         EXPECT_EQ(parsed["types"].value(name, ""), metric.type) << name;
+    }
+}
+
+// Label values keep the exposition file valid whatever text they hold: a real parser reads each
+// back as the one-line escaping shows it.
+TEST(ManagerCountersTest, LabelValuesOfHostileTextParseWithARealParser) {
+    const std::vector<std::string> values = {"\x1b[2J\x1b[31m EVIL\tX", "a\nb\r\"c\"\\",
+                                             "\xc2\x9b\xe2\x80\xae"
+                                             "x",
+                                             "\x7f\xff", "組"};
+    std::string text = CCountersFormat::ToPrometheus(TrapCountersSnapshot{});
+    text += "# HELP vorma_test_label A label of any text.\n# TYPE vorma_test_label gauge\n";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        text += "vorma_test_label{n=\"" + std::to_string(i) + "\",text=\"" +
+                CCountersFormat::LabelValue(values[i]) + "\"} 1\n";
+    }
+    test::TempSysRoot folder;
+    const json parsed = ParseExposition(text, folder.path());
+    if (parsed.contains("skip")) {
+        GTEST_SKIP() << parsed["skip"].get<std::string>();
+    }
+    ASSERT_FALSE(parsed.contains("failure")) << parsed["failure"] << text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // The script prints each label as name="value", the value as the parser gave it.
+        const std::string shown =
+            platform::EscapeUntrustedText(values[i], platform::TextEscaping::kOneLine);
+        EXPECT_TRUE(parsed["samples"].contains("vorma_test_label{n=\"" + std::to_string(i) +
+                                               "\",text=\"" + shown + "\"}"))
+            << shown << " in " << parsed["samples"].dump();
     }
 }
 
