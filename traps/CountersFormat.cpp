@@ -193,6 +193,23 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
           {"PeakBytes", Value(s, TrapCount::kQueuePeakBytes)}}},
         {"KernelDrops", kernel},
     };
+    if (s.unreadAtStop) {
+        Json unread = Json::object();
+        for (const auto& [family, backlog] :
+             {std::pair{"IPv4", s.unreadAtStop->ipv4}, std::pair{"IPv6", s.unreadAtStop->ipv6}}) {
+            if (backlog) {
+                Json figures = Json::object();
+                if (backlog->datagrams) {
+                    figures["Datagrams"] = *backlog->datagrams;
+                }
+                if (backlog->bytes) {
+                    figures["Bytes"] = *backlog->bytes;
+                }
+                unread[family] = figures;
+            }
+        }
+        json["UnreadAtStop"] = unread;
+    }
     json["RejectedSenders"] = rejected;
     // The rejected senders are text from the network: what the JSON writer leaves raw and a
     // terminal would act on is written as escapes too, so that the file can be printed as it is.
@@ -226,6 +243,39 @@ std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
             text << name << Labels("family", "ipv6") << ' ' << *s.kernelDrops.ipv6 << '\n';
         }
     }
+    if (s.unreadAtStop) {
+        const std::pair<const char*, const std::optional<SocketBacklog>*> families[] = {
+            {"ipv4", &s.unreadAtStop->ipv4}, {"ipv6", &s.unreadAtStop->ipv6}};
+        const struct {
+            const char* name;
+            const char* help;
+            std::optional<std::uint64_t> SocketBacklog::*figure;
+        } gauges[] = {
+            {"vorma_snmp_unread_at_stop_datagrams",
+             "Datagrams a listening socket still held, unread, when the stop of this run had "
+             "written out the trap queue.",
+             &SocketBacklog::datagrams},
+            {"vorma_snmp_unread_at_stop_bytes",
+             "Bytes of a listening socket's receive queue, unread, at the stop of this run, as the "
+             "system accounts them.",
+             &SocketBacklog::bytes},
+        };
+        for (const auto& gauge : gauges) {
+            bool headed = false;
+            for (const auto& [family, backlog] : families) {
+                if (!*backlog || !((**backlog).*gauge.figure)) {
+                    continue;
+                }
+                if (!headed) {
+                    text << "# HELP " << gauge.name << ' ' << gauge.help << '\n'
+                         << "# TYPE " << gauge.name << " gauge\n";
+                    headed = true;
+                }
+                text << gauge.name << Labels("family", family) << ' '
+                     << *((**backlog).*gauge.figure) << '\n';
+            }
+        }
+    }
     const char* start = "vorma_snmp_start_time_seconds";
     text << "# HELP " << start << " When this run of the manager began (Unix time).\n"
          << "# TYPE " << start << " gauge\n"
@@ -250,4 +300,34 @@ std::string CCountersFormat::LabelValue(std::string_view value) {
         }
     }
     return out;
+}
+
+std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread, bool keptForNextRun) {
+    std::string line;
+    for (const auto& [family, backlog] :
+         {std::pair{"IPv4", &unread.ipv4}, std::pair{"IPv6", &unread.ipv6}}) {
+        if (!*backlog) {
+            continue;
+        }
+        const std::optional<std::uint64_t>& datagrams = (*backlog)->datagrams;
+        const std::optional<std::uint64_t>& bytes = (*backlog)->bytes;
+        line += line.empty() ? " " : "; ";
+        line += family;
+        if (datagrams) {
+            line += " " + std::to_string(*datagrams) + " datagrams";
+        }
+        if (bytes) {
+            line += (datagrams ? " (" : " ") + std::to_string(*bytes) + " bytes queued" +
+                    (datagrams ? ")" : "");
+        }
+        if (!datagrams && !bytes) {
+            line += " (the system tells nothing)";
+        }
+    }
+    if (line.empty()) {
+        return "The stop found no listening socket.";
+    }
+    return "The stop left unread in the listening sockets:" + line +
+           (keptForNextRun ? ". They stay in the sockets for the next run."
+                           : ". They are lost: the sockets close with the run.");
 }

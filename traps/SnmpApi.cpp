@@ -637,3 +637,33 @@ KernelDrops CSnmpApi::ListenerKernelDrops() const {
     }
     return drops;
 }
+
+UnreadBacklog CSnmpApi::TakeUnreadBacklog(bool keptForNextRun) {
+    std::intptr_t sockets[2] = {-1, -1};
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        const SessionHandle* sessions[2] = {&m_ipv4Session, &m_ipv6Session};
+        for (int i = 0; i < 2; ++i) {
+            netsnmp_transport* transport =
+                *sessions[i] ? snmp_sess_transport(snmp_sess_pointer(sessions[i]->get())) : nullptr;
+            if (transport != nullptr && transport->sock >= 0) {
+                sockets[i] = transport->sock;
+            }
+        }
+    }
+    // No receive round reads any more: the sockets are only looked at, and emptied, from here.
+    UnreadBacklog unread;
+    std::optional<SocketBacklog>* families[2] = {&unread.ipv4, &unread.ipv6};
+    for (int i = 0; i < 2; ++i) {
+        if (sockets[i] < 0) {
+            continue;
+        }
+        SocketBacklog backlog;
+        backlog.bytes = platform::QueuedReceiveBytes(sockets[i]);
+        if (!keptForNextRun) {
+            backlog.datagrams = platform::DiscardQueuedDatagrams(sockets[i], kMostCountedAtStop);
+        }
+        *families[i] = backlog;
+    }
+    return unread;
+}

@@ -76,11 +76,29 @@ struct KernelDrops {
     bool operator==(const KernelDrops&) const = default;
 };
 
+// What one listening socket still held, unread, when the stop had ended reading and written out
+// the trap queue: each figure where the system tells it.
+struct SocketBacklog {
+    std::optional<std::uint64_t> bytes;      // the receive queue as the system accounts it
+    std::optional<std::uint64_t> datagrams;  // counted by reading them out, where the stop may
+
+    bool operator==(const SocketBacklog&) const = default;
+};
+
+// The two listening sockets' backlogs at the stop (a family without a listener has none).
+struct UnreadBacklog {
+    std::optional<SocketBacklog> ipv4;
+    std::optional<SocketBacklog> ipv6;
+
+    bool operator==(const UnreadBacklog&) const = default;
+};
+
 struct TrapCountersSnapshot {
     std::chrono::system_clock::time_point since;  // the start of the run
     std::array<std::uint64_t, static_cast<std::size_t>(TrapCount::kCount)> values{};
     std::vector<RejectedSender> rejected;  // the most recent first
     KernelDrops kernelDrops;
+    std::optional<UnreadBacklog> unreadAtStop;  // once the stop has looked
 
     std::uint64_t operator[](TrapCount count) const {
         return values[static_cast<std::size_t>(count)];
@@ -124,6 +142,8 @@ class CTrapCounters {
                 std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
 
     void SetKernelDrops(const KernelDrops& drops);
+    // What the stop left unread in the listening sockets, for the last counters of the run.
+    void SetUnreadAtStop(const UnreadBacklog& unread);
 
     TrapCountersSnapshot Snapshot() const;
 
@@ -134,7 +154,8 @@ class CTrapCounters {
 
     const std::chrono::system_clock::time_point m_since;
     std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(TrapCount::kCount)> m_values;
-    mutable std::mutex m_mutex;  // the list of rejected senders and the kernel's drops
+    mutable std::mutex m_mutex;  // the list of rejected senders and the sockets' figures
     std::vector<RejectedSender> m_rejected;
     KernelDrops m_kernelDrops;
+    std::optional<UnreadBacklog> m_unreadAtStop;
 };

@@ -85,6 +85,10 @@ class CVormaSNMPManageScheduler {
     // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
+    // For the stop, once reading has ended and the trap queue is written out: what the listening
+    // sockets still hold goes into the counters and onto the console. `keptForNextRun`: the
+    // sockets outlive the run, so their datagrams are not read out to be counted. Never throws.
+    void CountUnreadAtStop(bool keptForNextRun);
     // Shows the counters when they changed since they were last shown, or `always`. Never throws.
     void PublishCounters(bool always);
     void PublishWorker();

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -262,6 +264,77 @@ TEST(CountersFormatTest, RejectedSendersShowWithTheirReasonAndUtcTime) {
     // Bytes that are no UTF-8 (a community in another code page) do not break the object.
     snapshot.rejected[0].identity = "\xff\xfe";
     EXPECT_TRUE(json::accept(CCountersFormat::ToJson(snapshot)));
+}
+
+// What the stop left unread shows only once the stop has looked, with the figures the system gave.
+TEST(CountersFormatTest, WhatTheStopLeftUnreadShowsInBothFormsAndOnTheConsole) {
+    struct Case {
+        const char* name;
+        std::optional<UnreadBacklog> unread;
+        json expected;  // the object's UnreadAtStop, or null for none
+        std::vector<std::string> samples;
+        std::string line;  // the console line when the sockets close with the run
+    };
+    const std::vector<Case> cases = {
+        {"while the manager runs", std::nullopt, nullptr, {}, ""},
+        {"a stop that found no listener",
+         UnreadBacklog{},
+         json::object(),
+         {},
+         "The stop found no listening socket."},
+        {"a stop with a backlog on IPv4",
+         UnreadBacklog{SocketBacklog{23456768, 18691}, SocketBacklog{0, 0}},
+         {{"IPv4", {{"Datagrams", 18691}, {"Bytes", 23456768}}},
+          {"IPv6", {{"Datagrams", 0}, {"Bytes", 0}}}},
+         {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv4 18691 datagrams (23456768 bytes "
+         "queued); IPv6 0 datagrams (0 bytes queued). They are lost: the sockets close with the "
+         "run."},
+        {"only the bytes told, one family listening",
+         UnreadBacklog{std::nullopt, SocketBacklog{4096, std::nullopt}},
+         {{"IPv6", {{"Bytes", 4096}}}},
+         {"vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv6 4096 bytes queued. They are lost: "
+         "the sockets close with the run."},
+        {"nothing told",
+         UnreadBacklog{SocketBacklog{}, std::nullopt},
+         {{"IPv4", json::object()}},
+         {},
+         "The stop left unread in the listening sockets: IPv4 (the system tells nothing). They "
+         "are lost: the sockets close with the run."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TrapCountersSnapshot snapshot;
+        snapshot.unreadAtStop = c.unread;
+        const json object = json::parse(CCountersFormat::ToJson(snapshot));
+        if (c.expected.is_null()) {
+            EXPECT_FALSE(object.contains("UnreadAtStop")) << object.dump();
+        } else {
+            EXPECT_EQ(object["UnreadAtStop"], c.expected);
+        }
+        std::vector<std::string> shown;
+        const std::string exposition = CCountersFormat::ToPrometheus(snapshot);
+        for (const auto& [name, value] : Samples(exposition)) {
+            if (name.rfind("vorma_snmp_unread_at_stop_", 0) == 0) {
+                shown.push_back(name);
+            }
+        }
+        std::vector<std::string> expectedSamples = c.samples;
+        std::sort(expectedSamples.begin(), expectedSamples.end());
+        EXPECT_EQ(shown, expectedSamples);
+        if (c.unread) {
+            EXPECT_EQ(CCountersFormat::UnreadAtStopLine(*c.unread, false), c.line);
+        }
+    }
+    // Sockets kept for the next run (passed in by the service manager) say so.
+    const UnreadBacklog kept{SocketBacklog{1536, std::nullopt}, SocketBacklog{0, std::nullopt}};
+    EXPECT_EQ(CCountersFormat::UnreadAtStopLine(kept, true),
+              "The stop left unread in the listening sockets: IPv4 1536 bytes queued; IPv6 0 "
+              "bytes queued. They stay in the sockets for the next run.");
 }
 
 // Text from the network in the published forms: the status file's JSON means the same text but

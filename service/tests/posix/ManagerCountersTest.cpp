@@ -1,12 +1,15 @@
 // The manager's counters of every trap's fate, as an operator reads them: the status file's
 // "Counters" object and the Prometheus exposition file, after known traffic in a private network
 // namespace.
+#include <sys/file.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include "platform/EventLog.h"
 #include "platform/Registry.h"
 #include "platform/UntrustedText.h"
 #include "service/tests/ManagerHarness.h"
@@ -337,6 +340,12 @@ const std::vector<MetricSample> kMetricSamples = {
     {"vorma_snmp_queue_peak_bytes", "/Queue/PeakBytes", "gauge"},
     {"vorma_snmp_kernel_drops_total{family=\"ipv4\"}", "/KernelDrops/IPv4", "counter"},
     {"vorma_snmp_kernel_drops_total{family=\"ipv6\"}", "/KernelDrops/IPv6", "counter"},
+    {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"}", "/UnreadAtStop/IPv4/Datagrams",
+     "gauge"},
+    {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}", "/UnreadAtStop/IPv6/Datagrams",
+     "gauge"},
+    {"vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}", "/UnreadAtStop/IPv4/Bytes", "gauge"},
+    {"vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}", "/UnreadAtStop/IPv6/Bytes", "gauge"},
 };
 
 // The exposition file read by prometheus_client's parser: {"samples": ..., "types": ...}, or
@@ -463,6 +472,97 @@ TEST(ManagerCountersTest, LabelValuesOfHostileTextParseWithARealParser) {
                                                "\",text=\"" + shown + "\"}"))
             << shown << " in " << parsed["samples"].dump();
     }
+}
+
+// With the trap queue at its bound the sockets keep what arrives; a stop then ends the reading.
+// What the sockets still hold once the queue is written out is read out and counted: in the last
+// counters of both files and on the console, so that every datagram sent is in some figure.
+TEST(ManagerCountersTest, AStopCountsWhatItLeavesUnreadInTheSockets) {
+    constexpr int kTraps = 400;
+    constexpr long kQueueLimitBytes = 16 * 1024;
+    CManagerInstallation installation;
+    installation.WriteAgents(AgentSection({{"TRUE", "Listed", "127.0.0.1", "public"}}));
+    RUN_MANAGER_SCENARIO(result, [&] {
+        CManagerProcess manager(
+            installation, {{"VORMA_TEST_TRAP_QUEUE_BYTES", std::to_string(kQueueLimitBytes)}});
+        json out;
+        out["ready"] = manager.WaitReady();
+        // Another writer holds the event log's lock: nothing is written, the queue fills up and
+        // the rest stays in the socket.
+        const int logFd =
+            ::open(platform::ApplicationLogFile().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        out["logLocked"] = logFd >= 0 && ::flock(logFd, LOCK_EX) == 0;
+        test::CNotificationSender agent("127.0.0.1");
+        int sent = 0;
+        for (int i = 0; out["ready"] && i < kTraps; ++i) {
+            sent +=
+                agent.SendTrap("public", kUpTime, kColdStart, {{kSysName, 's', "backlog"}}) ? 1 : 0;
+        }
+        out["sent"] = sent;
+        out["queueFull"] = WaitUntil([&] {
+            return At(ReadStatus(installation).value("Counters", json()), "/Queue/Bytes") >=
+                   kQueueLimitBytes;
+        });
+        // The stop begins while nothing can be written; then the lock is let go.
+        ::kill(manager.Pid(), SIGTERM);
+        out["stopPending"] = WaitUntil(
+            [&] { return ReadStatus(installation).value("State", "") == "STOP_PENDING"; });
+        if (logFd >= 0) {
+            ::close(logFd);
+        }
+        out["exit"] = manager.Wait();
+        out["status"] = ReadStatus(installation);
+        out["exposition"] =
+            ReadBytes(installation.SysRoot() / "metrics" / "VORMASNMPManageService.prom");
+        out["console"] = ReadBytes(installation.OutputFile());
+        return out;
+    });
+    ASSERT_TRUE(result["ready"]);
+    ASSERT_TRUE(result["logLocked"]);
+    ASSERT_EQ(result["sent"], kTraps);
+    ASSERT_TRUE(result["queueFull"]);
+    EXPECT_TRUE(result["stopPending"]);
+    EXPECT_EQ(result["exit"], 0);
+    const json& status = result["status"];
+    ASSERT_EQ(status.value("State", ""), "STOPPED");
+    const json& counters = status["Counters"];
+    SCOPED_TRACE(counters.dump(2));
+
+    long long probes = 0;
+    for (const json& sender : counters["RejectedSenders"]) {
+        if (sender["CommunityOrUser"] == kProbeCommunity) {
+            probes += sender["Count"].get<long long>();
+        }
+    }
+    const long long read = At(counters, "/DatagramsRead") - probes;
+    const long long unread = At(counters, "/UnreadAtStop/IPv4/Datagrams");
+    const long long dropped = At(counters, "/KernelDrops/IPv4");
+    // Every trap read was written once the lock was let go; the others are the backlog.
+    EXPECT_EQ(At(counters, "/EventsWritten"), read);
+    EXPECT_GT(unread, 0);
+    EXPECT_EQ(read + unread + dropped, kTraps);
+    EXPECT_GT(At(counters, "/UnreadAtStop/IPv4/Bytes"), unread * 100);
+    EXPECT_EQ(At(counters, "/UnreadAtStop/IPv6/Datagrams"), 0);
+    EXPECT_EQ(At(counters, "/UnreadAtStop/IPv6/Bytes"), 0);
+    std::printf(
+        "backlog: %d sent, %lld read and written, %lld unread at the stop (%lld bytes), "
+        "%lld dropped by the system\n",
+        kTraps, read, unread, At(counters, "/UnreadAtStop/IPv4/Bytes"), dropped);
+
+    const std::string exposition = result["exposition"];
+    EXPECT_NE(exposition.find("\nvorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"} " +
+                              std::to_string(unread) + "\n"),
+              std::string::npos)
+        << exposition;
+    const std::string console = result["console"];
+    EXPECT_NE(console.find("The stop left unread in the listening sockets: IPv4 " +
+                           std::to_string(unread) + " datagrams ("),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("; IPv6 0 datagrams (0 bytes queued). They are lost: the sockets "
+                           "close with the run.\n"),
+              std::string::npos)
+        << console;
 }
 
 }  // namespace
