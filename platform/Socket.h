@@ -19,6 +19,14 @@ enum class AddressFamily { kIpv4, kIpv6 };
 // socket creation or of the bind (errno on POSIX, the Winsock error on Windows).
 std::error_code TryBindUdp(AddressFamily family, std::uint16_t port);
 
+// The UDP socket that the system's service manager opened for this process on the wildcard
+// address of `family` and `port`, or nothing. Linux: a socket passed by systemd's socket
+// activation (LISTEN_FDS and LISTEN_PID naming this process), a datagram socket of that family
+// bound to that port on any address. Such a socket outlives the process: what it holds when the
+// process ends waits there for the next one. The environment is left as it is, so Net-SNMP, which
+// looks for the same sockets when it opens a listening transport, finds them too. Windows: nothing.
+std::optional<std::intptr_t> PassedUdpSocket(AddressFamily family, std::uint16_t port);
+
 // Makes the receive buffer of the open socket `socket` (a descriptor, or a SOCKET on Windows) at
 // least `bytes` large, going past the system's cap where the process is allowed to (Linux:
 // SO_RCVBUFFORCE, which needs CAP_NET_ADMIN). Leaves a buffer that is already large enough alone.

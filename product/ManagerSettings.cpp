@@ -94,7 +94,16 @@ CManagerSettings::~CManagerSettings() {
     m_config.reset();
 }
 
+void CManagerSettings::NoteStartupFailure(int result) {
+    // The transport's own results: nothing (or nothing usable) came back from the server.
+    const bool unreachable = result == SOAP_EOF || result == SOAP_UDP_ERROR ||
+                             result == SOAP_TCP_ERROR || result == SOAP_HTTP_ERROR ||
+                             result == SOAP_SSL_ERROR;
+    m_startupFailure = unreachable ? Failure::kServerUnreachable : Failure::kSettingsUnreadable;
+}
+
 int CManagerSettings::Startup(const std::wstring& installDir) {
+    m_startupFailure = Failure::kNone;
     try {
         std::wstring folder = installDir;
         while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) {
@@ -110,14 +119,20 @@ int CManagerSettings::Startup(const std::wstring& installDir) {
         auto connection = std::make_unique<CMxhConLocal>();
         m_connection = std::move(connection);
         Mxh_SetPrivilege();
-        if (m_connection->Connect() != 0) {
+        if (const int login = m_connection->Connect(); login != 0) {
+            NoteStartupFailure(login);
             return 0;
         }
         int result = ReadAgentList();
         m_connection->Disconnect();
-        return result == 0 ? 1 : 0;
+        if (result != 0) {
+            NoteStartupFailure(result);
+            return 0;
+        }
+        return 1;
     } catch (const std::exception&) {
         // Memory or the copy of the library's context ran out: the settings cannot be read.
+        m_startupFailure = Failure::kSettingsUnreadable;
         return 0;
     }
 }

@@ -27,6 +27,12 @@ class CManagerSettings {
     // list then stays empty), 0 when the login or the reading of the section failed.
     int Startup(const std::wstring& installDir);
 
+    // Why the last Startup could not read the agent list: the product server was not reached
+    // (the connection could not be made, broke or was refused at the transport), or it was
+    // reached (or the in-process store was read) and the settings could not be had from it.
+    enum class Failure { kNone, kSettingsUnreadable, kServerUnreachable };
+    Failure LastStartupFailure() const { return m_startupFailure; }
+
     // Ends the helper library's use: logs off and destroys the connection, releases the logger
     // and the library, the configuration holder and the agent list. Harmless to repeat.
     void Shutdown();
@@ -41,6 +47,8 @@ class CManagerSettings {
 
   private:
     int ReadAgentList();
+    // Keeps why a call of the start-up failed with the helper library's result `result`.
+    void NoteStartupFailure(int result);
 
     std::int32_t m_wildcardPresent = 0;
     std::int32_t m_wildcardListens = 0;
@@ -49,6 +57,7 @@ class CManagerSettings {
     std::shared_ptr<CConfig> m_config;
     std::unique_ptr<CMxhConLocal> m_connection;
     std::wstring m_helperIniPath;
+    Failure m_startupFailure = Failure::kNone;
 };
 
 // Looks `record` up by its Addr (16 zero bytes for "(ALL)", else its parse) and its community

@@ -12,8 +12,24 @@ constexpr unsigned long kWaitTimeoutResult = platform::HResultFromWin32(platform
 constexpr unsigned long kWaitAbandonedResult = platform::HResultFromWin32(0x80);  // WAIT_ABANDONED
 constexpr unsigned long kAlreadyRunningResult =
     platform::HResultFromWin32(platform::kErrorAlreadyExists);
-// The result of a run in the foreground that ended by a start-up failure (exit status 3).
-constexpr unsigned long kStartUpFailedResult = 3;
+// The exit status of a run in the foreground that ended by a start-up failure, from the codes
+// that systemd names ("Process exit codes" in systemd.exec(5)), so that `systemctl status` reads
+// right: the unit's restart policy acts on all but 4 (see the unit).
+unsigned long StartUpFailureResult(CVormaSNMPManageScheduler::StartUpFailure failure) {
+    using Failure = CVormaSNMPManageScheduler::StartUpFailure;
+    switch (failure) {
+        case Failure::kNone:
+            break;
+        case Failure::kSettingsUnreadable:
+            return 6;  // NOTCONFIGURED
+        case Failure::kTrapPortForbidden:
+            return 4;  // NOPERMISSION
+        case Failure::kProductServerUnreachable:
+        case Failure::kTrapPortUnavailable:
+            return 69;  // UNAVAILABLE
+    }
+    return 0;
+}
 
 bool IsSwitchLead(wchar_t c) {
     return c == L'-' || c == L'/';
@@ -104,7 +120,6 @@ unsigned long ProgramMain(const std::vector<std::wstring>& args) {
     }
     // In the foreground the exit status is all that the system's service manager learns of the
     // run: a start-up failure must not look like a stop, or no restart policy could act on it.
-    return platform::ServiceRunsInForeground() && ServiceRunEndedByStartUpFailure()
-               ? kStartUpFailedResult
-               : 0;
+    return platform::ServiceRunsInForeground() ? StartUpFailureResult(ServiceRunStartUpFailure())
+                                               : 0;
 }

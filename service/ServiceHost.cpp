@@ -6,7 +6,6 @@
 #include "platform/Event.h"
 #include "platform/Service.h"
 #include "service/ServiceNames.h"
-#include "traps/VormaSNMPManageScheduler.h"
 
 namespace {
 
@@ -23,7 +22,8 @@ struct HostState {
     // Once STOPPED has been reported, nothing more is: a control that comes while the service
     // main returns must not write STOP_PENDING after it.
     bool stoppedReported = false;
-    bool startUpFailed = false;
+    CVormaSNMPManageScheduler::StartUpFailure startUpFailure =
+        CVormaSNMPManageScheduler::StartUpFailure::kNone;
 };
 
 HostState& Host() {
@@ -120,7 +120,7 @@ void ServiceMain() {
         host.stopRequest = stopRequest;
         host.stopRequested = false;
         host.stoppedReported = false;
-        host.startUpFailed = false;
+        host.startUpFailure = CVormaSNMPManageScheduler::StartUpFailure::kNone;
         host.statusHandle =
             platform::RegisterServiceControlHandler(kServiceName, &ServiceControlHandler, nullptr);
         // Still under the lock: a waiting control, delivered once the handler is registered, is
@@ -157,13 +157,15 @@ void ServiceMain() {
         std::lock_guard<std::mutex> lock(host.mutex);
         host.stopped.reset();
         host.stopRequest.reset();
-        host.startUpFailed = !stopBeforeStart && scheduler->EndedByStartUpFailure();
+        if (!stopBeforeStart) {
+            host.startUpFailure = scheduler->StartUpFailureOfRun();
+        }
         ReportStatusLocked(host, platform::kServiceStopped, 0, 0);
     }
     scheduler.reset();
 }
 
-bool ServiceRunEndedByStartUpFailure() {
+CVormaSNMPManageScheduler::StartUpFailure ServiceRunStartUpFailure() {
     std::lock_guard<std::mutex> lock(Host().mutex);
-    return Host().startUpFailed;
+    return Host().startUpFailure;
 }

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "traps/VormaSNMPManageScheduler.h"
+
 // Started by the service control dispatcher. Returns when the scheduler has stopped.
 void ServiceMain();
 
-// After the service main has returned: whether the run ended by a start-up failure (the product
-// server's settings, the installation folder or UDP port 162 on both families), not by a stop.
-bool ServiceRunEndedByStartUpFailure();
+// After the service main has returned: why the run ended by a start-up failure (the product
+// server's settings, the installation folder or UDP port 162 on both families), or kNone when it
+// ended by a stop.
+CVormaSNMPManageScheduler::StartUpFailure ServiceRunStartUpFailure();
 
 // Runs on the dispatcher's thread: stop and shutdown request the stop, interrogate re-reports
 // the current status. Always 0.

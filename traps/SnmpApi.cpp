@@ -190,7 +190,8 @@ std::string CSnmpApi::DecorateLine(std::string_view line) {
     return CTrapRenderer::DecorateLine(line);
 }
 
-CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
+CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat,
+                                               platform::AddressFamily family, bool* passed) {
     char peerName[64];
     std::snprintf(peerName, sizeof peerName, peerFormat, static_cast<int>(m_listeningPort));
     netsnmp_session session;
@@ -215,6 +216,9 @@ CSnmpApi::SessionHandle CSnmpApi::OpenListener(const char* peerFormat) {
         [[maybe_unused]] std::error_code ignored =
             platform::EnsureReceiveBuffer(transport->sock, wanted);
     }
+    const std::optional<std::intptr_t> passedSocket =
+        platform::PassedUdpSocket(family, m_listeningPort);
+    *passed = transport != nullptr && passedSocket && *passedSocket == transport->sock;
     return opened;
 }
 
@@ -238,10 +242,11 @@ bool CSnmpApi::OpenListeners() {
     m_listeningPort = kTrapPort;
     // Each family on its own: a port taken on one of them must not silence the other.
     if (!m_ipv4Session) {
-        m_ipv4Session = OpenListener("udp:0.0.0.0:%d");
+        m_ipv4Session =
+            OpenListener("udp:0.0.0.0:%d", platform::AddressFamily::kIpv4, &m_ipv4Passed);
     }
     if (!m_ipv6Session) {
-        m_ipv6Session = OpenListener("udp6:[::]:%d");
+        m_ipv6Session = OpenListener("udp6:[::]:%d", platform::AddressFamily::kIpv6, &m_ipv6Passed);
     }
     // A round that waits already waits on the sockets it knew: it starts again with these.
     m_waiter.Wake();
@@ -257,6 +262,12 @@ bool CSnmpApi::HasIpv4Listener() const {
 bool CSnmpApi::HasIpv6Listener() const {
     std::lock_guard<std::mutex> lock(m_libraryMutex);
     return m_ipv6Session != nullptr;
+}
+
+bool CSnmpApi::IsPassedListener(platform::AddressFamily family) const {
+    std::lock_guard<std::mutex> lock(m_libraryMutex);
+    return family == platform::AddressFamily::kIpv4 ? m_ipv4Session && m_ipv4Passed
+                                                    : m_ipv6Session && m_ipv6Passed;
 }
 
 bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {

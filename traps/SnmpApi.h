@@ -90,6 +90,10 @@ class CSnmpApi {
     bool OpenListeners();
     bool HasIpv4Listener() const;
     bool HasIpv6Listener() const;
+    // Whether the listener of that family uses the socket that the service manager passed
+    // (systemd's socket activation): Net-SNMP takes such a socket instead of binding one of its
+    // own, and what it holds unread at the stop stays there for the next run.
+    bool IsPassedListener(platform::AddressFamily family) const;
 
     // One round of the listening sessions, for the thread that receives. It blocks until a
     // listening socket is readable, WakeReceiveRound is called or the next of Net-SNMP's timers is
@@ -170,7 +174,8 @@ class CSnmpApi {
     static int ReceiveCallback(int operation, snmp_session* session, int requestId, snmp_pdu* pdu,
                                void* context);
     void OnMessage(int operation, snmp_session* session, snmp_pdu* pdu);
-    SessionHandle OpenListener(const char* peerFormat);
+    SessionHandle OpenListener(const char* peerFormat, platform::AddressFamily family,
+                               bool* passed);
     void AppendTrapTexts(std::vector<std::string>& texts);
     // Reads the library's own counts, under the library lock, and hands what they grew by since
     // the last look to the counters (`baseline`: only remember where they stand).
@@ -182,6 +187,8 @@ class CSnmpApi {
     std::uint16_t m_listeningPort = 0;
     SessionHandle m_ipv4Session;
     SessionHandle m_ipv6Session;
+    bool m_ipv4Passed = false;  // the listener's socket is the service manager's
+    bool m_ipv6Passed = false;
     platform::SocketWaiter m_waiter;  // the blocking wait of receive rounds
     CTrapCounters* m_counters = nullptr;
     std::array<unsigned, 6> m_libraryStatistics{};  // the library's counts at the last look

@@ -134,14 +134,19 @@ long CVormaSNMPManageScheduler::Run() {
     std::wstring installDir;
     std::wstring snmpDir;
     bool started = false;
+    StartUpFailure failure = StartUpFailure::kSettingsUnreadable;
     try {
         CRegistryRoot registry;
         registry.GetInstallDir(installDir);
         if (m_settings.Startup(installDir) == 0) {
+            if (m_settings.LastStartupFailure() == CManagerSettings::Failure::kServerUnreachable) {
+                failure = StartUpFailure::kProductServerUnreachable;
+            }
             ReportToEventLog(MSG_INIT_FAILED, kEventError);
-        } else if (CheckTrapPorts()) {
+        } else if (CheckTrapPorts(&failure)) {
             snmpDir = registry.GetSnmpDir();
             if (snmpDir.empty()) {
+                failure = StartUpFailure::kSettingsUnreadable;
                 ReportToEventLog(MSG_MIB_FOLDER_NOT_FOUND, kEventError);
             } else {
                 started = StartUp(installDir, snmpDir);
@@ -159,7 +164,7 @@ long CVormaSNMPManageScheduler::Run() {
         } catch (const std::exception&) {
         }
     }
-    m_startUpFailed = !started;
+    m_startUpFailure = started ? StartUpFailure::kNone : failure;
 
     m_stopEvent.reset();
     if (m_stopCallback != nullptr) {
@@ -197,6 +202,7 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     // The listeners open before the first receive round, so the two never overlap.
     std::thread listener([this] { m_snmpApi.OpenListeners(); });
     listener.join();
+    ReportPassedListeners();
     platform::NotifyServiceReady();
     // The counters show once a second while they change, from a thread of their own, so that
     // the main loop sleeps undisturbed.
@@ -211,6 +217,22 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     // answered only by a manager that dispatches.
     m_receiveThread = std::thread([this] { ReceiveTraps(); });
     return true;
+}
+
+void CVormaSNMPManageScheduler::ReportPassedListeners() {
+    // Under socket activation the journal tells which sockets the run took from the service
+    // manager: those keep what arrives while the manager is stopped or restarted.
+    std::wstring families;
+    for (const auto& [family, name] : {std::pair{platform::AddressFamily::kIpv4, L"IPv4"},
+                                       std::pair{platform::AddressFamily::kIpv6, L"IPv6"}}) {
+        if (m_snmpApi.IsPassedListener(family)) {
+            families += (families.empty() ? L"" : L" and ") + std::wstring(name);
+        }
+    }
+    if (!families.empty()) {
+        platform::PrintErrorToConsole(L"UDP port 162: " + families +
+                                      L" on the sockets that the service manager passed\n");
+    }
 }
 
 void CVormaSNMPManageScheduler::DeletePreviousMibReport(const std::wstring& path) {
@@ -251,18 +273,28 @@ void CVormaSNMPManageScheduler::CreateUsmUsers(const std::wstring& snmpDir) {
     }
 }
 
-bool CVormaSNMPManageScheduler::CheckTrapPorts() {
+bool CVormaSNMPManageScheduler::CheckTrapPorts(StartUpFailure* failure) {
     bool any = false;
+    bool onlyPermission = true;
     struct Family {
         platform::AddressFamily family;
         const wchar_t* name;
     };
     for (const Family& f : {Family{platform::AddressFamily::kIpv4, L"IPv4"},
                             Family{platform::AddressFamily::kIpv6, L"IPv6"}}) {
+        // A socket that the service manager holds for the manager is bound already: a trial bind
+        // would only find the port taken. Net-SNMP takes that socket when it opens the listener.
+        if (platform::PassedUdpSocket(f.family, kTrapPort)) {
+            any = true;
+            continue;
+        }
         std::error_code ec = platform::TryBindUdp(f.family, kTrapPort);
         if (!ec) {
             any = true;
             continue;
+        }
+        if (ec != std::errc::permission_denied && ec != std::errc::operation_not_permitted) {
+            onlyPermission = false;
         }
         wchar_t code[16];
         std::swprintf(code, 16, L"%x", static_cast<unsigned>(ec.value()));
@@ -276,6 +308,10 @@ bool CVormaSNMPManageScheduler::CheckTrapPorts() {
         const std::wstring holders = platform::DescribeUdpPortHolders(kTrapPort);
         if (!holders.empty()) {
             platform::PrintErrorToConsole(L"UDP port 162 is held by " + holders + L"\n");
+        }
+        if (failure != nullptr) {
+            *failure = onlyPermission ? StartUpFailure::kTrapPortForbidden
+                                      : StartUpFailure::kTrapPortUnavailable;
         }
     }
     return any;

@@ -42,16 +42,25 @@ class CVormaSNMPManageScheduler {
     // The run: start-up, main loop, stop sequence, final steps. Always 0.
     long Run();
 
-    // After the run: true when it ended because a start-up step failed (event 6100, 6101, or 6102
-    // on both families), so that the main loop never ran.
-    bool EndedByStartUpFailure() const { return m_startUpFailed; }
+    // After the run: why it ended at its start-up, so that the main loop never ran (kNone after
+    // a run that started, or one that a stop ended before it began).
+    enum class StartUpFailure {
+        kNone,
+        kSettingsUnreadable,        // 6100: the agent list could not be had; 6101: no data folder
+        kProductServerUnreachable,  // 6100: the product server was not reached
+        kTrapPortForbidden,         // 6102 twice: the system does not let the manager bind the port
+        kTrapPortUnavailable,       // 6102 twice: another program holds the port (or another cause)
+    };
+    StartUpFailure StartUpFailureOfRun() const { return m_startUpFailure; }
+    bool EndedByStartUpFailure() const { return m_startUpFailure != StartUpFailure::kNone; }
 
     void SetStopping(int value);
     int IsStopping();
 
-    // True when UDP port 162 can be bound on IPv4 or IPv6; reports 6102 for each family that
-    // cannot.
-    bool CheckTrapPorts();
+    // True when UDP port 162 can be bound on IPv4 or IPv6, or the service manager passed a socket
+    // of that family bound to it; reports 6102 for each family that has neither. When neither
+    // family can be had, `failure` tells whether only the system's permission was missing.
+    bool CheckTrapPorts(StartUpFailure* failure = nullptr);
     // Reports 6104 when the MIB report file cannot be read or holds a line with text.
     void CheckMibReport(const std::wstring& path);
 
@@ -75,6 +84,8 @@ class CVormaSNMPManageScheduler {
   private:
     bool StartUp(const std::wstring& installDir, const std::wstring& snmpDir);
     void DeletePreviousMibReport(const std::wstring& path);
+    // Tells on the console which listeners use sockets that the service manager passed.
+    void ReportPassedListeners();
     void CreateUsmUsers(const std::wstring& snmpDir);
     void MainLoop();
     void StopSequence();
@@ -124,5 +135,5 @@ class CVormaSNMPManageScheduler {
     std::optional<TrapCountersSnapshot> m_publishedCounters;  // on the publishing thread
     bool m_engineReady = false;
     bool m_socketLibraryStarted = false;
-    std::atomic<bool> m_startUpFailed{false};
+    std::atomic<StartUpFailure> m_startUpFailure{StartUpFailure::kNone};
 };

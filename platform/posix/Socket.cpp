@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,6 +74,19 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port) {
         return LastError();
     }
     return {};
+}
+
+std::optional<std::intptr_t> PassedUdpSocket(AddressFamily family, std::uint16_t port) {
+    // sd_listen_fds checks that LISTEN_PID names this process, so a variable inherited from a
+    // parent that was activated itself names nothing here.
+    const int passed = sd_listen_fds(0);
+    const int domain = family == AddressFamily::kIpv4 ? AF_INET : AF_INET6;
+    for (int fd = SD_LISTEN_FDS_START; fd < SD_LISTEN_FDS_START + passed; ++fd) {
+        if (sd_is_socket_inet(fd, domain, SOCK_DGRAM, -1, port) > 0) {
+            return fd;
+        }
+    }
+    return std::nullopt;
 }
 
 namespace {

@@ -64,6 +64,10 @@ std::error_code TryBindUdp(AddressFamily family, std::uint16_t port) {
     return result;
 }
 
+std::optional<std::intptr_t> PassedUdpSocket(AddressFamily /*family*/, std::uint16_t /*port*/) {
+    return std::nullopt;  // the service control manager passes no sockets
+}
+
 namespace {
 
 int ReceiveBufferOf(SOCKET s) {

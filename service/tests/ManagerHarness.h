@@ -262,9 +262,12 @@ inline std::map<std::string, std::string> ManagerEnvironment() {
 class CManagerProcess {
   public:
     // `extraEnv` adds to or replaces variables of the environment (LANG, for a locale).
+    // `launcher` runs the program (its arguments, the program's path appended).
     explicit CManagerProcess(const CManagerInstallation& installation,
-                             const std::map<std::string, std::string>& extraEnv = {})
-        : m_pid(Spawn({ManagerProgram()}, installation.OutputFile(), WithEnvironment(extraEnv))) {}
+                             const std::map<std::string, std::string>& extraEnv = {},
+                             std::vector<std::string> launcher = {})
+        : m_pid(Spawn(WithProgram(std::move(launcher)), installation.OutputFile(),
+                      WithEnvironment(extraEnv))) {}
     ~CManagerProcess() {
         if (m_pid > 0 && m_exitStatus == kRunning) {
             ::kill(m_pid, SIGKILL);
@@ -344,6 +347,11 @@ class CManagerProcess {
     }
 
   private:
+    static std::vector<std::string> WithProgram(std::vector<std::string> launcher) {
+        launcher.push_back(ManagerProgram());
+        return launcher;
+    }
+
     static std::map<std::string, std::string> WithEnvironment(
         const std::map<std::string, std::string>& extraEnv) {
         std::map<std::string, std::string> env = ManagerEnvironment();

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "tests/support/IsolatedChild.h"
 
@@ -160,6 +162,72 @@ TEST(SocketTest, ReceiveDropsCountWhatAFullBufferRefused) {
         }
         close(sender);
         close(receiver);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The sockets a service manager passes, as systemd does: `sockets` moved to descriptors 3, 4 ...
+// of a child, LISTEN_FDS their count and LISTEN_PID the child (or `pid` when not 0). The child
+// answers which descriptor each family's lookup of `port` found ("-" for none).
+std::string PassedSocketsSeenBy(const std::vector<int>& sockets, std::uint16_t port, pid_t pid) {
+    test::ChildResult child = test::RunIsolated(true, [&] {
+        // Out of the way of 3, 4 ... first, then into place.
+        std::vector<int> moved;
+        for (int fd : sockets) {
+            moved.push_back(fcntl(fd, F_DUPFD_CLOEXEC, 100));
+        }
+        for (std::size_t i = 0; i < moved.size(); ++i) {
+            dup2(moved[i], static_cast<int>(3 + i));
+        }
+        setenv("LISTEN_FDS", std::to_string(sockets.size()).c_str(), 1);
+        setenv("LISTEN_PID", std::to_string(pid != 0 ? pid : getpid()).c_str(), 1);
+        std::string out;
+        for (AddressFamily family : {AddressFamily::kIpv4, AddressFamily::kIpv6}) {
+            const std::optional<std::intptr_t> found = platform::PassedUdpSocket(family, port);
+            out += (found ? std::to_string(*found) : std::string("-")) + " ";
+        }
+        return out;
+    });
+    return child.skipped ? "skipped" : (child.completed ? child.output : "failed: " + child.output);
+}
+
+// A passed socket is found by family, type and port; what else is passed is left alone, and
+// variables meant for another process pass nothing.
+TEST(SocketTest, PassedSocketsAreFoundByFamilyTypeAndPort) {
+    struct Case {
+        const char* what;
+        std::vector<int> kinds;  // AF_INET / AF_INET6 datagram sockets on the port; 0 a TCP one
+        std::uint16_t lookedUp;
+        bool otherPid;
+        const char* found;
+    };
+    const Case cases[] = {
+        {"both families", {AF_INET, AF_INET6}, 10162, false, "3 4 "},
+        {"in the other order", {AF_INET6, AF_INET}, 10162, false, "4 3 "},
+        {"a stream socket first", {0, AF_INET6}, 10162, false, "- 4 "},
+        {"another port", {AF_INET, AF_INET6}, 10163, false, "- - "},
+        {"LISTEN_PID of another process", {AF_INET, AF_INET6}, 10162, true, "- - "},
+        {"nothing passed", {}, 10162, false, "- - "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<int> sockets;
+        for (int kind : c.kinds) {
+            sockets.push_back(kind == 0 ? socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)
+                                        : Occupy(kind, 10162));
+            ASSERT_GE(sockets.back(), 0);
+        }
+        const std::string seen = PassedSocketsSeenBy(sockets, c.lookedUp, c.otherPid ? 1 : 0);
+        for (int fd : sockets) {
+            close(fd);
+        }
+        if (seen == "skipped") {
+            GTEST_SKIP() << "no private network namespace";
+        }
+        EXPECT_EQ(seen, c.found);
     }
 }
 

@@ -172,11 +172,24 @@ TEST(ManagerEndToEndTest, StartUpFailuresEndTheRunWithoutAStopRequest) {
         bool unreachableServer;
         bool takePorts;
         std::vector<int> events;
+        int exitStatus;  // as systemd names them: 69 UNAVAILABLE, 6 NOTCONFIGURED, 4 NOPERMISSION
+        std::vector<std::string> launcher;
     };
+    // Root without CAP_NET_BIND_SERVICE may not bind port 162.
+    const std::vector<std::string> withoutBindCapability = {"/usr/bin/setpriv",
+                                                            "--bounding-set=-net_bind_service",
+                                                            "--inh-caps=-net_bind_service", "--"};
     const Case cases[] = {
-        {"product server unreachable", true, true, false, {1100, 6100, 1101}},
-        {"port 162 taken on both families", true, false, true, {1100, 6102, 6102, 1101}},
-        {"no InstallDir", false, false, false, {1100, 6101, 1101}},
+        {"product server unreachable", true, true, false, {1100, 6100, 1101}, 69, {}},
+        {"port 162 taken on both families", true, false, true, {1100, 6102, 6102, 1101}, 69, {}},
+        {"no InstallDir", false, false, false, {1100, 6101, 1101}, 6, {}},
+        {"port 162 not allowed",
+         true,
+         false,
+         false,
+         {1100, 6102, 6102, 1101},
+         4,
+         withoutBindCapability},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -195,7 +208,7 @@ TEST(ManagerEndToEndTest, StartUpFailuresEndTheRunWithoutAStopRequest) {
                 ipv6.emplace(true);
                 out["portsTaken"] = ipv4->Bound() && ipv6->Bound();
             }
-            CManagerProcess manager(installation);
+            CManagerProcess manager(installation, {}, c.launcher);
             out["pid"] = manager.Pid();
             out["exit"] = manager.Wait();  // no stop control: the run ends by itself
             return out;
@@ -204,7 +217,7 @@ TEST(ManagerEndToEndTest, StartUpFailuresEndTheRunWithoutAStopRequest) {
             ASSERT_TRUE(result["portsTaken"]);
         }
         // Not 0: systemd must see the unit fail, so that its restart policy acts.
-        EXPECT_EQ(result["exit"], 3);
+        EXPECT_EQ(result["exit"], c.exitStatus);
         const std::vector<json> events = ManagerEvents();
         EXPECT_EQ(test::EventIds(events), c.events);
         for (const json& event : events) {
