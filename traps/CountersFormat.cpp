@@ -205,6 +205,9 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
                 if (backlog->bytes) {
                     figures["Bytes"] = *backlog->bytes;
                 }
+                if (backlog->keptForNextRun) {
+                    figures["KeptForNextRun"] = true;
+                }
                 unread[family] = figures;
             }
         }
@@ -302,7 +305,7 @@ std::string CCountersFormat::LabelValue(std::string_view value) {
     return out;
 }
 
-std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread, bool keptForNextRun) {
+std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread) {
     std::string line;
     for (const auto& [family, backlog] :
          {std::pair{"IPv4", &unread.ipv4}, std::pair{"IPv6", &unread.ipv6}}) {
@@ -323,11 +326,11 @@ std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread, bool 
         if (!datagrams && !bytes) {
             line += " (the system tells nothing)";
         }
+        line += (*backlog)->keptForNextRun ? ", kept in the socket for the next run"
+                                           : ", lost as the socket closes";
     }
     if (line.empty()) {
         return "The stop found no listening socket.";
     }
-    return "The stop left unread in the listening sockets:" + line +
-           (keptForNextRun ? ". They stay in the sockets for the next run."
-                           : ". They are lost: the sockets close with the run.");
+    return "The stop left unread in the listening sockets:" + line + ".";
 }

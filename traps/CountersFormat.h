@@ -28,11 +28,9 @@ class CCountersFormat {
     static std::string LabelValue(std::string_view value);
 
     // The console line of the stop about what it left unread in the listening sockets:
-    // "The stop left unread in the listening sockets: IPv4 18691 datagrams (23456768 bytes
-    // queued); IPv6 0 datagrams (0 bytes queued). They are lost: the sockets close with the run."
-    // With `keptForNextRun` (sockets that the service manager passed in and keeps open), the
-    // end says that they stay in the sockets for the next run.
-    static std::string UnreadAtStopLine(const UnreadBacklog& unread, bool keptForNextRun);
+    // "The stop left unread in the listening sockets: IPv4 364 datagrams (332800 bytes queued),
+    // lost as the socket closes; IPv6 1536 bytes queued, kept in the socket for the next run."
+    static std::string UnreadAtStopLine(const UnreadBacklog& unread);
 
     // A UTC time as "2026-12-09T01:02:03Z".
     static std::string UtcText(std::chrono::system_clock::time_point time);

@@ -649,11 +649,14 @@ KernelDrops CSnmpApi::ListenerKernelDrops() const {
     return drops;
 }
 
-UnreadBacklog CSnmpApi::TakeUnreadBacklog(bool keptForNextRun) {
+UnreadBacklog CSnmpApi::TakeUnreadBacklog() {
     std::intptr_t sockets[2] = {-1, -1};
+    bool kept[2] = {false, false};
     {
         std::lock_guard<std::mutex> lock(m_libraryMutex);
         const SessionHandle* sessions[2] = {&m_ipv4Session, &m_ipv6Session};
+        kept[0] = m_ipv4Passed;
+        kept[1] = m_ipv6Passed;
         for (int i = 0; i < 2; ++i) {
             netsnmp_transport* transport =
                 *sessions[i] ? snmp_sess_transport(snmp_sess_pointer(sessions[i]->get())) : nullptr;
@@ -671,7 +674,8 @@ UnreadBacklog CSnmpApi::TakeUnreadBacklog(bool keptForNextRun) {
         }
         SocketBacklog backlog;
         backlog.bytes = platform::QueuedReceiveBytes(sockets[i]);
-        if (!keptForNextRun) {
+        backlog.keptForNextRun = kept[i];
+        if (!kept[i]) {
             backlog.datagrams = platform::DiscardQueuedDatagrams(sockets[i], kMostCountedAtStop);
         }
         *families[i] = backlog;

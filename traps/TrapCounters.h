@@ -81,6 +81,7 @@ struct KernelDrops {
 struct SocketBacklog {
     std::optional<std::uint64_t> bytes;      // the receive queue as the system accounts it
     std::optional<std::uint64_t> datagrams;  // counted by reading them out, where the stop may
+    bool keptForNextRun = false;  // a socket the service manager passed, which outlives the run
 
     bool operator==(const SocketBacklog&) const = default;
 };

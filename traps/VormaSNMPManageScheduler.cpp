@@ -437,7 +437,7 @@ void CVormaSNMPManageScheduler::StopSequence() {
     if (m_publishThread.joinable()) {
         m_publishQuit.Set();
         m_publishThread.join();
-        CountUnreadAtStop(false);  // the sockets are the run's own and close with it
+        CountUnreadAtStop();
         PublishCounters(true);
     }
     for (const UsmEntry& user : m_usmUsers) {
@@ -566,13 +566,12 @@ void CVormaSNMPManageScheduler::CountRejectedAgent(const std::wstring& address,
     m_counters.Reject(platform::WideToUtf8(address), platform::WideToUtf8(community), reason);
 }
 
-void CVormaSNMPManageScheduler::CountUnreadAtStop(bool keptForNextRun) {
+void CVormaSNMPManageScheduler::CountUnreadAtStop() {
     try {
-        const UnreadBacklog unread = m_snmpApi.TakeUnreadBacklog(keptForNextRun);
+        const UnreadBacklog unread = m_snmpApi.TakeUnreadBacklog();
         m_counters.SetUnreadAtStop(unread);
         platform::PrintErrorToConsole(
-            platform::Utf8ToWide(CCountersFormat::UnreadAtStopLine(unread, keptForNextRun)) +
-            L"\n");
+            platform::Utf8ToWide(CCountersFormat::UnreadAtStopLine(unread)) + L"\n");
     } catch (const std::exception&) {
         // Out of memory: the stop goes on without these figures.
     }

@@ -97,9 +97,9 @@ class CVormaSNMPManageScheduler {
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
     // For the stop, once reading has ended and the trap queue is written out: what the listening
-    // sockets still hold goes into the counters and onto the console. `keptForNextRun`: the
-    // sockets outlive the run, so their datagrams are not read out to be counted. Never throws.
-    void CountUnreadAtStop(bool keptForNextRun);
+    // sockets still hold goes into the counters and onto the console (the datagrams of a socket
+    // that the service manager passed stay in it for the next run). Never throws.
+    void CountUnreadAtStop();
     // Shows the counters when they changed since they were last shown, or `always`. Never throws.
     void PublishCounters(bool always);
     void PublishWorker();

@@ -273,7 +273,7 @@ TEST(CountersFormatTest, WhatTheStopLeftUnreadShowsInBothFormsAndOnTheConsole) {
         std::optional<UnreadBacklog> unread;
         json expected;  // the object's UnreadAtStop, or null for none
         std::vector<std::string> samples;
-        std::string line;  // the console line when the sockets close with the run
+        std::string line;  // the console line
     };
     const std::vector<Case> cases = {
         {"while the manager runs", std::nullopt, nullptr, {}, ""},
@@ -291,20 +291,31 @@ TEST(CountersFormatTest, WhatTheStopLeftUnreadShowsInBothFormsAndOnTheConsole) {
           "vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}",
           "vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
          "The stop left unread in the listening sockets: IPv4 18691 datagrams (23456768 bytes "
-         "queued); IPv6 0 datagrams (0 bytes queued). They are lost: the sockets close with the "
-         "run."},
+         "queued), lost as the socket closes; IPv6 0 datagrams (0 bytes queued), lost as the "
+         "socket closes."},
         {"only the bytes told, one family listening",
          UnreadBacklog{std::nullopt, SocketBacklog{4096, std::nullopt}},
          {{"IPv6", {{"Bytes", 4096}}}},
          {"vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
-         "The stop left unread in the listening sockets: IPv6 4096 bytes queued. They are lost: "
-         "the sockets close with the run."},
+         "The stop left unread in the listening sockets: IPv6 4096 bytes queued, lost as the "
+         "socket closes."},
         {"nothing told",
          UnreadBacklog{SocketBacklog{}, std::nullopt},
          {{"IPv4", json::object()}},
          {},
-         "The stop left unread in the listening sockets: IPv4 (the system tells nothing). They "
-         "are lost: the sockets close with the run."},
+         "The stop left unread in the listening sockets: IPv4 (the system tells nothing), lost as "
+         "the socket closes."},
+        // A socket that the service manager passed keeps its datagrams for the next run.
+        {"a passed socket beside one of the run's own",
+         UnreadBacklog{SocketBacklog{1536, std::nullopt, true}, SocketBacklog{0, 0}},
+         {{"IPv4", {{"Bytes", 1536}, {"KeptForNextRun", true}}},
+          {"IPv6", {{"Datagrams", 0}, {"Bytes", 0}}}},
+         {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv4 1536 bytes queued, kept in the "
+         "socket for the next run; IPv6 0 datagrams (0 bytes queued), lost as the socket "
+         "closes."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -327,14 +338,9 @@ TEST(CountersFormatTest, WhatTheStopLeftUnreadShowsInBothFormsAndOnTheConsole) {
         std::sort(expectedSamples.begin(), expectedSamples.end());
         EXPECT_EQ(shown, expectedSamples);
         if (c.unread) {
-            EXPECT_EQ(CCountersFormat::UnreadAtStopLine(*c.unread, false), c.line);
+            EXPECT_EQ(CCountersFormat::UnreadAtStopLine(*c.unread), c.line);
         }
     }
-    // Sockets kept for the next run (passed in by the service manager) say so.
-    const UnreadBacklog kept{SocketBacklog{1536, std::nullopt}, SocketBacklog{0, std::nullopt}};
-    EXPECT_EQ(CCountersFormat::UnreadAtStopLine(kept, true),
-              "The stop left unread in the listening sockets: IPv4 1536 bytes queued; IPv6 0 "
-              "bytes queued. They stay in the sockets for the next run.");
 }
 
 // Text from the network in the published forms: the status file's JSON means the same text but

@@ -559,8 +559,8 @@ TEST(ManagerCountersTest, AStopCountsWhatItLeavesUnreadInTheSockets) {
                            std::to_string(unread) + " datagrams ("),
               std::string::npos)
         << console;
-    EXPECT_NE(console.find("; IPv6 0 datagrams (0 bytes queued). They are lost: the sockets "
-                           "close with the run.\n"),
+    EXPECT_NE(console.find("), lost as the socket closes; IPv6 0 datagrams (0 bytes queued), lost "
+                           "as the socket closes.\n"),
               std::string::npos)
         << console;
 }
