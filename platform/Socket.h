@@ -68,4 +68,18 @@ class SocketWaiter {
     std::intptr_t m_socketEvent;  // Windows: the event of the sockets' network events
 };
 
+// How many bytes the receive queue of the open UDP socket `socket` holds, unread; nothing where
+// the system does not tell. Linux: the queue's memory as the system accounts it (SO_MEMINFO, the
+// figure of the rx_queue column of /proc/net/udp), so each datagram counts with its buffer's
+// overhead, several hundred bytes beyond its payload. Windows: the payload bytes of every queued
+// datagram (FIONREAD, which on Linux would give the next datagram's size only).
+std::optional<std::uint64_t> QueuedReceiveBytes(std::intptr_t socket);
+
+// Reads the datagrams queued in the open UDP socket `socket` without waiting and throws them
+// away, until none is left or `most` were read: how many there were, or nothing when the socket
+// cannot be read at all. No system tells how many datagrams a UDP socket holds without reading
+// them (peeking sees only the first), so this is for a socket whose queue is lost anyway, such
+// as one about to be closed, never for one whose datagrams someone will still read.
+std::optional<std::uint64_t> DiscardQueuedDatagrams(std::intptr_t socket, std::uint64_t most);
+
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/UntrustedText.h"
+
 namespace tools {
 namespace {
 
@@ -12,11 +14,13 @@ using json = nlohmann::ordered_json;
 
 constexpr std::size_t kLabelWidth = 34;
 
+// A value of the status file as one cell shows it. Its strings may be text from the network (a
+// rejected sender's address and community), and the file may have been written by anyone: every
+// one is escaped, so that it can neither drive the terminal nor break the columns.
 std::string Text(const json& value) {
-    if (value.is_string()) {
-        return value.get<std::string>();
-    }
-    return value.dump();
+    return platform::EscapeUntrustedText(
+        value.is_string() ? value.get<std::string>() : value.dump(),
+        platform::TextEscaping::kOneLine);
 }
 
 // Columns padded to their widest cell, two blanks apart.
@@ -43,13 +47,26 @@ std::string Columns(const std::vector<std::vector<std::string>>& rows) {
 }
 
 void Row(std::ostringstream& out, const std::string& label, const json& value) {
-    std::string padded = label;
+    std::string padded = platform::EscapeUntrustedText(label, platform::TextEscaping::kOneLine);
     if (padded.size() < kLabelWidth) {
         padded.resize(kLabelWidth, ' ');
     } else {
         padded += ' ';
     }
     out << "  " << padded << Text(value) << '\n';
+}
+
+// A counter's row, or a group's rows, each inner counter (or group) under the group's name.
+void Rows(std::ostringstream& out, const std::string& label, const json& value) {
+    if (!value.is_object()) {
+        Row(out, label, value);
+    } else if (value.empty()) {
+        Row(out, label, "-");
+    } else {
+        for (const auto& [inner, figure] : value.items()) {
+            Rows(out, label + ": " + CounterLabel(inner), figure);
+        }
+    }
 }
 
 }  // namespace
@@ -74,30 +91,30 @@ std::string CounterLabel(std::string_view key) {
 
 std::string FormatCountersTable(const json& status) {
     std::ostringstream out;
-    out << status.value("ServiceName", "?") << "  " << status.value("State", "?") << "  process "
+    out << Text(status.value("ServiceName", json("?"))) << "  "
+        << Text(status.value("State", json("?"))) << "  process "
         << Text(status.value("ProcessId", json("?"))) << '\n';
     const auto counters = status.find("Counters");
     if (counters == status.end() || !counters->is_object()) {
         out << "  no counters yet (the manager shows them once it listens)\n";
         return out.str();
     }
-    out << "  counting since " << counters->value("Since", "?") << "\n\n";
+    out << "  counting since " << Text(counters->value("Since", json("?"))) << "\n\n";
     for (const auto& [key, value] : counters->items()) {
         if (key == "Since" || key == "RejectedSenders") {
             continue;
         }
-        if (value.is_object()) {
-            if (value.empty()) {
-                Row(out, CounterLabel(key), "-");
+        Rows(out, CounterLabel(key), value);
+    }
+    json rejected = json::array();
+    if (const auto list = counters->find("RejectedSenders");
+        list != counters->end() && list->is_array()) {
+        for (const json& sender : *list) {
+            if (sender.is_object()) {
+                rejected.push_back(sender);
             }
-            for (const auto& [inner, figure] : value.items()) {
-                Row(out, CounterLabel(key) + ": " + CounterLabel(inner), figure);
-            }
-        } else {
-            Row(out, CounterLabel(key), value);
         }
     }
-    const json rejected = counters->value("RejectedSenders", json::array());
     out << "\nRejected senders (the last " << rejected.size() << ")\n";
     if (rejected.empty()) {
         out << "  none\n";

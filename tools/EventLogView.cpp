@@ -11,6 +11,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "platform/UntrustedText.h"
 #include "platform/posix/LogArchives.h"
 
 namespace tools {
@@ -73,36 +74,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// `text` with the control characters that could drive a terminal shown as escapes. Line ends
-// become LF when `multiline`, escapes otherwise; TAB stays.
+// What the views show of a text of the log, which may hold text from the network.
 std::string Printable(std::string_view text, bool multiline) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (multiline && (c == '\r' || c == '\n')) {
-            out.push_back('\n');
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
-            out += "\\x";
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xF]);
-        } else if (c == 0xC2 && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            // C1 control characters (U+0080 .. U+009F) in UTF-8.
-            auto code = static_cast<unsigned char>(text[++i]);
-            out += "\\u00";
-            out.push_back(kHex[code >> 4]);
-            out.push_back(kHex[code & 0xF]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out;
+    return platform::EscapeUntrustedText(
+        text, multiline ? platform::TextEscaping::kLines : platform::TextEscaping::kOneLine);
 }
 
 bool GetString(const Json& object, const char* key, std::string& value) {
@@ -627,6 +602,10 @@ std::string FormatEventShort(const EventRecord& record) {
            Printable(message, false) + "\n";
 }
 
+std::string FormatEventJson(std::string_view line) {
+    return platform::EscapeUntrustedText(line, platform::TextEscaping::kJson) + "\n";
+}
+
 std::vector<std::filesystem::path> ArchivedLogFiles(const std::filesystem::path& log) {
     std::vector<std::filesystem::path> files;
     for (platform::posix::LogArchive& archive : platform::posix::LogArchives(log).List()) {
@@ -762,8 +741,13 @@ std::string ViewerUsage() {
            "                      read, notifications by version, informs answered, events\n"
            "                      written, texts held back, drops by reason, write failures,\n"
            "                      the Get pass, the trap queue, the system's drops at the\n"
-           "                      sockets, and the last 20 rejected senders; with --follow the\n"
-           "                      table is printed again each second\n"
+           "                      sockets, what the last stop left unread in them, and the last\n"
+           "                      20 rejected senders; with --follow the table is printed again\n"
+           "                      each second\n"
+           "\n"
+           "Text from the network (communities, user names, addresses, trap texts) is shown\n"
+           "with control characters, DEL, C1 controls, bidirectional controls and bytes that\n"
+           "are not UTF-8 escaped (\\xNN, \\uNNNN); --json writes them as JSON escapes.\n"
            "\n"
            "Exit status: 0 success, 1 the log (or the status file) cannot be read, 2 wrong\n"
            "arguments.\n";

@@ -39,7 +39,8 @@ std::optional<std::int64_t> ParseIsoTime(std::string_view text);
 std::string_view LevelName(std::uint16_t eventType);
 
 // One record as `wevtutil qe /f:text` prints it, numbered `index`, ending in an empty line.
-// Control characters that could drive a terminal are shown as "\xNN" (C1: "\u00NN").
+// Every text is shown as platform::EscapeUntrustedText shows it: the description over several
+// lines (TAB kept), the other fields on one line.
 std::string FormatEventText(const EventRecord& record, std::size_t index,
                             std::string_view computer);
 
@@ -77,8 +78,14 @@ std::optional<ViewerOptions> ParseViewerOptions(std::span<const std::string_view
 // Whether `record` passes the filters of `options`.
 bool MatchesOptions(const EventRecord& record, const ViewerOptions& options);
 
-// One record on one line: "TIME LEVEL SOURCE ID: MESSAGE", line ends and TABs as blanks.
+// One record on one line: "TIME LEVEL SOURCE ID: MESSAGE", line ends and TABs as blanks, every
+// other control character escaped (platform::EscapeUntrustedText).
 std::string FormatEventShort(const EventRecord& record);
+
+// A line of the log as --json prints it: the JSON as it is, but for what would drive a terminal
+// (DEL, C1 and bidirectional controls inside its strings), which is written as JSON escapes that
+// mean the same text. Ends with a line feed.
+std::string FormatEventJson(std::string_view line);
 
 // The archived files of the log at `log` ("Application-*.jsonl" beside "Application.jsonl"),
 // in the order they were moved aside (platform/posix/LogArchives.h).

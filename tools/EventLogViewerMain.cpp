@@ -77,7 +77,7 @@ class CViewer {
     void Print(std::string_view text, const tools::EventRecord& record) {
         switch (m_options.format) {
             case tools::OutputFormat::kJson:
-                std::cout << text << '\n';
+                std::cout << tools::FormatEventJson(text);
                 break;
             case tools::OutputFormat::kShort:
                 std::cout << tools::FormatEventShort(record);

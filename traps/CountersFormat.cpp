@@ -4,6 +4,9 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
+
+#include "platform/UntrustedText.h"
 
 namespace {
 
@@ -14,9 +17,15 @@ std::uint64_t Value(const TrapCountersSnapshot& s, TrapCount count) {
 }
 
 struct Sample {
-    const char* labels;  // "" or `name="value"`
+    const char* label;  // the label's name, or null for a sample without one
+    const char* value;  // its value
     TrapCount count;
 };
+
+// `{name="value"}`, the value escaped.
+std::string Labels(std::string_view name, std::string_view value) {
+    return "{" + std::string(name) + "=\"" + CCountersFormat::LabelValue(value) + "\"}";
+}
 
 struct Metric {
     const char* name;
@@ -30,75 +39,76 @@ const std::vector<Metric>& Metrics() {
         {"vorma_snmp_datagrams_read_total",
          "counter",
          "Datagrams read from the listening sockets.",
-         {{"", TrapCount::kDatagramsRead}}},
+         {{nullptr, nullptr, TrapCount::kDatagramsRead}}},
         {"vorma_snmp_notifications_total",
          "counter",
          "Notifications rendered to trap texts, by SNMP version.",
-         {{"version=\"v1\"", TrapCount::kNotificationsV1},
-          {"version=\"v2c\"", TrapCount::kNotificationsV2c},
-          {"version=\"v3\"", TrapCount::kNotificationsV3}}},
+         {{"version", "v1", TrapCount::kNotificationsV1},
+          {"version", "v2c", TrapCount::kNotificationsV2c},
+          {"version", "v3", TrapCount::kNotificationsV3}}},
         {"vorma_snmp_informs_answered_total",
          "counter",
          "Informs answered.",
-         {{"", TrapCount::kInformsAnswered}}},
+         {{nullptr, nullptr, TrapCount::kInformsAnswered}}},
         {"vorma_snmp_events_written_total",
          "counter",
          "Trap texts written to the event log as event 2000.",
-         {{"", TrapCount::kEventsWritten}}},
+         {{nullptr, nullptr, TrapCount::kEventsWritten}}},
         {"vorma_snmp_held_back_total",
          "counter",
          "Trap texts the white and black lists sent to the filter log.",
-         {{"", TrapCount::kHeldBack}}},
+         {{nullptr, nullptr, TrapCount::kHeldBack}}},
         {"vorma_snmp_dropped_total",
          "counter",
          "Datagrams and notifications dropped, by reason.",
-         {{"reason=\"no_agent_entry\"", TrapCount::kNoAgentEntry},
-          {"reason=\"agent_not_listening\"", TrapCount::kAgentNotListening},
-          {"reason=\"community\"", TrapCount::kCommunity},
-          {"reason=\"unknown_user\"", TrapCount::kUnknownUser},
-          {"reason=\"unknown_engine\"", TrapCount::kUnknownEngine},
-          {"reason=\"decryption_error\"", TrapCount::kDecryptionError},
-          {"reason=\"parse_error\"", TrapCount::kParseError}}},
+         {{"reason", "no_agent_entry", TrapCount::kNoAgentEntry},
+          {"reason", "agent_not_listening", TrapCount::kAgentNotListening},
+          {"reason", "community", TrapCount::kCommunity},
+          {"reason", "unknown_user", TrapCount::kUnknownUser},
+          {"reason", "unknown_engine", TrapCount::kUnknownEngine},
+          {"reason", "decryption_error", TrapCount::kDecryptionError},
+          {"reason", "parse_error", TrapCount::kParseError},
+          {"reason", "line_feed_in_name", TrapCount::kLineFeedInName}}},
         {"vorma_snmp_wrong_digest_total",
          "counter",
          "SNMPv3 messages whose authentication failed (written with the failure mark).",
-         {{"", TrapCount::kWrongDigest}}},
+         {{nullptr, nullptr, TrapCount::kWrongDigest}}},
         {"vorma_snmp_event_log_write_failures_total",
          "counter",
          "Trap events that could not be written to the event log.",
-         {{"", TrapCount::kEventLogFailures}}},
+         {{nullptr, nullptr, TrapCount::kEventLogFailures}}},
         {"vorma_snmp_filter_log_write_failures_total",
          "counter",
          "Filter log lines that could not be written.",
-         {{"", TrapCount::kFilterLogFailures}}},
+         {{nullptr, nullptr, TrapCount::kFilterLogFailures}}},
         {"vorma_snmp_get_requests_total",
          "counter",
          "Requests of the Get pass run.",
-         {{"", TrapCount::kGetRequests}}},
+         {{nullptr, nullptr, TrapCount::kGetRequests}}},
         {"vorma_snmp_get_answers_total",
          "counter",
          "Requests of the Get pass answered.",
-         {{"", TrapCount::kGetAnswers}}},
+         {{nullptr, nullptr, TrapCount::kGetAnswers}}},
         {"vorma_snmp_get_failures_total",
          "counter",
          "Requests of the Get pass that failed.",
-         {{"", TrapCount::kGetFailures}}},
+         {{nullptr, nullptr, TrapCount::kGetFailures}}},
         {"vorma_snmp_queue_length",
          "gauge",
          "Trap texts waiting in the trap queue.",
-         {{"", TrapCount::kQueueLength}}},
+         {{nullptr, nullptr, TrapCount::kQueueLength}}},
         {"vorma_snmp_queue_peak_length",
          "gauge",
          "The most trap texts the queue held at one time in this run.",
-         {{"", TrapCount::kQueuePeakLength}}},
+         {{nullptr, nullptr, TrapCount::kQueuePeakLength}}},
         {"vorma_snmp_queue_bytes",
          "gauge",
          "Bytes of the trap texts waiting in the trap queue.",
-         {{"", TrapCount::kQueueBytes}}},
+         {{nullptr, nullptr, TrapCount::kQueueBytes}}},
         {"vorma_snmp_queue_peak_bytes",
          "gauge",
          "The most bytes the queue held at one time in this run.",
-         {{"", TrapCount::kQueuePeakBytes}}},
+         {{nullptr, nullptr, TrapCount::kQueuePeakBytes}}},
     };
     return metrics;
 }
@@ -115,6 +125,8 @@ const char* CCountersFormat::ReasonName(RejectReason reason) {
             return "community";
         case RejectReason::kWrongDigest:
             return "wrong_digest";
+        case RejectReason::kLineFeedInName:
+            return "line_feed_in_name";
     }
     return "unknown";
 }
@@ -148,7 +160,7 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
                             {"Count", sender.count},
                             {"LastTime", UtcText(sender.lastTime)}});
     }
-    const Json json = {
+    Json json = {
         {"Since", UtcText(s.since)},
         {"DatagramsRead", Value(s, TrapCount::kDatagramsRead)},
         {"Notifications",
@@ -165,7 +177,8 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
           {"UnknownUser", Value(s, TrapCount::kUnknownUser)},
           {"UnknownEngine", Value(s, TrapCount::kUnknownEngine)},
           {"DecryptionError", Value(s, TrapCount::kDecryptionError)},
-          {"ParseError", Value(s, TrapCount::kParseError)}}},
+          {"ParseError", Value(s, TrapCount::kParseError)},
+          {"LineFeedInName", Value(s, TrapCount::kLineFeedInName)}}},
         {"WrongDigest", Value(s, TrapCount::kWrongDigest)},
         {"EventLogWriteFailures", Value(s, TrapCount::kEventLogFailures)},
         {"FilterLogWriteFailures", Value(s, TrapCount::kFilterLogFailures)},
@@ -179,9 +192,32 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
           {"Bytes", Value(s, TrapCount::kQueueBytes)},
           {"PeakBytes", Value(s, TrapCount::kQueuePeakBytes)}}},
         {"KernelDrops", kernel},
-        {"RejectedSenders", rejected},
     };
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (s.unreadAtStop) {
+        Json unread = Json::object();
+        for (const auto& [family, backlog] :
+             {std::pair{"IPv4", s.unreadAtStop->ipv4}, std::pair{"IPv6", s.unreadAtStop->ipv6}}) {
+            if (backlog) {
+                Json figures = Json::object();
+                if (backlog->datagrams) {
+                    figures["Datagrams"] = *backlog->datagrams;
+                }
+                if (backlog->bytes) {
+                    figures["Bytes"] = *backlog->bytes;
+                }
+                if (backlog->keptForNextRun) {
+                    figures["KeptForNextRun"] = true;
+                }
+                unread[family] = figures;
+            }
+        }
+        json["UnreadAtStop"] = unread;
+    }
+    json["RejectedSenders"] = rejected;
+    // The rejected senders are text from the network: what the JSON writer leaves raw and a
+    // terminal would act on is written as escapes too, so that the file can be printed as it is.
+    return platform::EscapeUntrustedText(json.dump(-1, ' ', false, Json::error_handler_t::replace),
+                                         platform::TextEscaping::kJson);
 }
 
 std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
@@ -191,8 +227,8 @@ std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
              << "# TYPE " << metric.name << ' ' << metric.type << '\n';
         for (const Sample& sample : metric.samples) {
             text << metric.name;
-            if (*sample.labels != '\0') {
-                text << '{' << sample.labels << '}';
+            if (sample.label != nullptr) {
+                text << Labels(sample.label, sample.value);
             }
             text << ' ' << s[sample.count] << '\n';
         }
@@ -204,10 +240,43 @@ std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
                 "full.\n"
              << "# TYPE " << name << " counter\n";
         if (s.kernelDrops.ipv4) {
-            text << name << "{family=\"ipv4\"} " << *s.kernelDrops.ipv4 << '\n';
+            text << name << Labels("family", "ipv4") << ' ' << *s.kernelDrops.ipv4 << '\n';
         }
         if (s.kernelDrops.ipv6) {
-            text << name << "{family=\"ipv6\"} " << *s.kernelDrops.ipv6 << '\n';
+            text << name << Labels("family", "ipv6") << ' ' << *s.kernelDrops.ipv6 << '\n';
+        }
+    }
+    if (s.unreadAtStop) {
+        const std::pair<const char*, const std::optional<SocketBacklog>*> families[] = {
+            {"ipv4", &s.unreadAtStop->ipv4}, {"ipv6", &s.unreadAtStop->ipv6}};
+        const struct {
+            const char* name;
+            const char* help;
+            std::optional<std::uint64_t> SocketBacklog::*figure;
+        } gauges[] = {
+            {"vorma_snmp_unread_at_stop_datagrams",
+             "Datagrams a listening socket still held, unread, when the stop of this run had "
+             "written out the trap queue.",
+             &SocketBacklog::datagrams},
+            {"vorma_snmp_unread_at_stop_bytes",
+             "Bytes of a listening socket's receive queue, unread, at the stop of this run, as the "
+             "system accounts them.",
+             &SocketBacklog::bytes},
+        };
+        for (const auto& gauge : gauges) {
+            bool headed = false;
+            for (const auto& [family, backlog] : families) {
+                if (!*backlog || !((**backlog).*gauge.figure)) {
+                    continue;
+                }
+                if (!headed) {
+                    text << "# HELP " << gauge.name << ' ' << gauge.help << '\n'
+                         << "# TYPE " << gauge.name << " gauge\n";
+                    headed = true;
+                }
+                text << gauge.name << Labels("family", family) << ' '
+                     << *((**backlog).*gauge.figure) << '\n';
+            }
         }
     }
     const char* start = "vorma_snmp_start_time_seconds";
@@ -217,4 +286,51 @@ std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
          << std::chrono::duration_cast<std::chrono::seconds>(s.since.time_since_epoch()).count()
          << '\n';
     return text.str();
+}
+
+std::string CCountersFormat::LabelValue(std::string_view value) {
+    // Shown on one line first (which leaves no line feed), then the exposition format's own
+    // escapes: a backslash, a double quote and a line feed.
+    std::string out;
+    for (const char c : platform::EscapeUntrustedText(value, platform::TextEscaping::kOneLine)) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread) {
+    std::string line;
+    for (const auto& [family, backlog] :
+         {std::pair{"IPv4", &unread.ipv4}, std::pair{"IPv6", &unread.ipv6}}) {
+        if (!*backlog) {
+            continue;
+        }
+        const std::optional<std::uint64_t>& datagrams = (*backlog)->datagrams;
+        const std::optional<std::uint64_t>& bytes = (*backlog)->bytes;
+        line += line.empty() ? " " : "; ";
+        line += family;
+        if (datagrams) {
+            line += " " + std::to_string(*datagrams) + " datagrams";
+        }
+        if (bytes) {
+            line += (datagrams ? " (" : " ") + std::to_string(*bytes) + " bytes queued" +
+                    (datagrams ? ")" : "");
+        }
+        if (!datagrams && !bytes) {
+            line += " (the system tells nothing)";
+        }
+        line += (*backlog)->keptForNextRun ? ", kept in the socket for the next run"
+                                           : ", lost as the socket closes";
+    }
+    if (line.empty()) {
+        return "The stop found no listening socket.";
+    }
+    return "The stop left unread in the listening sockets:" + line + ".";
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "traps/TrapCounters.h"
 
@@ -16,8 +17,20 @@ class CCountersFormat {
     // One JSON object, without line breaks.
     static std::string ToJson(const TrapCountersSnapshot& snapshot);
 
-    // The exposition text: HELP and TYPE lines, then the samples, each line ended by LF.
+    // The exposition text: HELP and TYPE lines, then the samples, each line ended by LF. Every
+    // label value goes through LabelValue.
     static std::string ToPrometheus(const TrapCountersSnapshot& snapshot);
+
+    // A label value as the exposition file holds it: shown on one line as
+    // platform::EscapeUntrustedText shows text from the network, then with the format's escapes
+    // of backslash, double quote and line feed, so that the file stays valid and printable
+    // whatever the value holds.
+    static std::string LabelValue(std::string_view value);
+
+    // The console line of the stop about what it left unread in the listening sockets:
+    // "The stop left unread in the listening sockets: IPv4 364 datagrams (332800 bytes queued),
+    // lost as the socket closes; IPv6 1536 bytes queued, kept in the socket for the next run."
+    static std::string UnreadAtStopLine(const UnreadBacklog& unread);
 
     // A UTC time as "2026-12-09T01:02:03Z".
     static std::string UtcText(std::chrono::system_clock::time_point time);

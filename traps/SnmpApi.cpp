@@ -505,10 +505,10 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     const bool unauthenticated =
         session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE;
     // Acknowledge an inform before rendering, which may rewrite value bytes: the response
-    // carries the request's variable bindings unchanged. A notification whose header cannot be
-    // read back is refused, and so not acknowledged either.
-    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated &&
-        CTrapRenderer::HasReadableHeader(pdu)) {
+    // carries the request's variable bindings unchanged. An inform is answered whatever becomes
+    // of it later, one that is refused below included: unanswered, its sender would only send it
+    // again and again.
+    if (pdu->command == SNMP_MSG_INFORM && session != nullptr && !unauthenticated) {
         netsnmp_pdu* response = snmp_clone_pdu(pdu);
         if (response != nullptr) {
             response->command = SNMP_MSG_RESPONSE;
@@ -520,6 +520,20 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
                 m_counters->Add(TrapCount::kInformsAnswered);
             }
         }
+    }
+    // A community or user name with a line feed would end the header line inside it: such a
+    // notification is not rendered, but counted, and its sender listed, with the name as it came.
+    if (CTrapRenderer::IsNotification(pdu) && !CTrapRenderer::HasReadableHeader(pdu)) {
+        if (m_counters != nullptr) {
+            m_counters->Reject(CTrapRenderer::HeaderAddress(session, pdu),
+                               platform::WideToUtf8(platform::CodePageToWide(
+                                   platform::kCodePage932, CTrapRenderer::HeaderName(pdu))),
+                               RejectReason::kLineFeedInName);
+        }
+        if (unauthenticated) {
+            session->s_snmp_errno = 0;
+        }
+        return;
     }
     std::string text = CTrapRenderer::Render(operation, session, pdu);
     // The mark belongs to this notification alone: the recorded failure must not stay on the
@@ -633,4 +647,38 @@ KernelDrops CSnmpApi::ListenerKernelDrops() const {
         drops.ipv6 = platform::ReceiveDrops(sockets[1]);
     }
     return drops;
+}
+
+UnreadBacklog CSnmpApi::TakeUnreadBacklog() {
+    std::intptr_t sockets[2] = {-1, -1};
+    bool kept[2] = {false, false};
+    {
+        std::lock_guard<std::mutex> lock(m_libraryMutex);
+        const SessionHandle* sessions[2] = {&m_ipv4Session, &m_ipv6Session};
+        kept[0] = m_ipv4Passed;
+        kept[1] = m_ipv6Passed;
+        for (int i = 0; i < 2; ++i) {
+            netsnmp_transport* transport =
+                *sessions[i] ? snmp_sess_transport(snmp_sess_pointer(sessions[i]->get())) : nullptr;
+            if (transport != nullptr && transport->sock >= 0) {
+                sockets[i] = transport->sock;
+            }
+        }
+    }
+    // No receive round reads any more: the sockets are only looked at, and emptied, from here.
+    UnreadBacklog unread;
+    std::optional<SocketBacklog>* families[2] = {&unread.ipv4, &unread.ipv6};
+    for (int i = 0; i < 2; ++i) {
+        if (sockets[i] < 0) {
+            continue;
+        }
+        SocketBacklog backlog;
+        backlog.bytes = platform::QueuedReceiveBytes(sockets[i]);
+        backlog.keptForNextRun = kept[i];
+        if (!kept[i]) {
+            backlog.datagrams = platform::DiscardQueuedDatagrams(sockets[i], kMostCountedAtStop);
+        }
+        *families[i] = backlog;
+    }
+    return unread;
 }

@@ -148,6 +148,15 @@ class CSnmpApi {
     // ShutdownNetSnmp, which closes them.
     KernelDrops ListenerKernelDrops() const;
 
+    // What the two listening sockets still hold, unread, for a stop that has ended reading: the
+    // bytes queued in each, and the datagrams, counted by reading them out and throwing them away
+    // (at most kMostCountedAtStop a socket), as closing the socket would. A socket that the
+    // service manager passed (IsPassedListener) outlives the run and is read by the next one: it
+    // is kept, and only its bytes are told. Not beside receive rounds, and before
+    // ShutdownNetSnmp.
+    static constexpr std::uint64_t kMostCountedAtStop = 1u << 20;
+    UnreadBacklog TakeUnreadBacklog();
+
     // Closes the listeners and shuts Net-SNMP down (snmp_shutdown for `appName`). The engine
     // forgets its session handles, so nothing is closed twice; afterwards only the trap queue
     // remains usable.

@@ -45,6 +45,9 @@ void CTrapCounters::Reject(const std::string& address, const std::string& identi
             break;
         case RejectReason::kWrongDigest:
             break;  // counted by the library
+        case RejectReason::kLineFeedInName:
+            Add(TrapCount::kLineFeedInName);
+            break;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     auto found = std::find_if(m_rejected.begin(), m_rejected.end(), [&](const RejectedSender& s) {
@@ -72,6 +75,11 @@ void CTrapCounters::SetKernelDrops(const KernelDrops& drops) {
     m_kernelDrops = drops;
 }
 
+void CTrapCounters::SetUnreadAtStop(const UnreadBacklog& unread) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unreadAtStop = unread;
+}
+
 TrapCountersSnapshot CTrapCounters::Snapshot() const {
     TrapCountersSnapshot snapshot;
     snapshot.since = m_since;
@@ -81,5 +89,6 @@ TrapCountersSnapshot CTrapCounters::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     snapshot.rejected = m_rejected;
     snapshot.kernelDrops = m_kernelDrops;
+    snapshot.unreadAtStop = m_unreadAtStop;
     return snapshot;
 }

@@ -34,6 +34,7 @@ enum class TrapCount : std::size_t {
     kWrongDigest,        // SNMPv3: authentication failed (the text is written with its mark)
     kDecryptionError,    // SNMPv3: the scoped PDU could not be deciphered
     kParseError,         // datagrams that did not parse as SNMP (or of an unknown version)
+    kLineFeedInName,     // notifications refused: a line feed in the community or user name
     kEventLogFailures,   // event 2000 that could not be written
     kFilterLogFailures,  // filter-log lines that could not be written
     kGetRequests,        // the Get pass: requests run
@@ -46,7 +47,13 @@ enum class TrapCount : std::size_t {
     kCount
 };
 
-enum class RejectReason { kNoAgentEntry, kAgentNotListening, kCommunity, kWrongDigest };
+enum class RejectReason {
+    kNoAgentEntry,
+    kAgentNotListening,
+    kCommunity,
+    kWrongDigest,
+    kLineFeedInName,
+};
 
 // One sender that was turned away: the same address, community (or SNMPv3 user) and reason
 // make one entry, counted.
@@ -69,11 +76,30 @@ struct KernelDrops {
     bool operator==(const KernelDrops&) const = default;
 };
 
+// What one listening socket still held, unread, when the stop had ended reading and written out
+// the trap queue: each figure where the system tells it.
+struct SocketBacklog {
+    std::optional<std::uint64_t> bytes;      // the receive queue as the system accounts it
+    std::optional<std::uint64_t> datagrams;  // counted by reading them out, where the stop may
+    bool keptForNextRun = false;  // a socket the service manager passed, which outlives the run
+
+    bool operator==(const SocketBacklog&) const = default;
+};
+
+// The two listening sockets' backlogs at the stop (a family without a listener has none).
+struct UnreadBacklog {
+    std::optional<SocketBacklog> ipv4;
+    std::optional<SocketBacklog> ipv6;
+
+    bool operator==(const UnreadBacklog&) const = default;
+};
+
 struct TrapCountersSnapshot {
     std::chrono::system_clock::time_point since;  // the start of the run
     std::array<std::uint64_t, static_cast<std::size_t>(TrapCount::kCount)> values{};
     std::vector<RejectedSender> rejected;  // the most recent first
     KernelDrops kernelDrops;
+    std::optional<UnreadBacklog> unreadAtStop;  // once the stop has looked
 
     std::uint64_t operator[](TrapCount count) const {
         return values[static_cast<std::size_t>(count)];
@@ -117,6 +143,8 @@ class CTrapCounters {
                 std::chrono::system_clock::time_point when = std::chrono::system_clock::now());
 
     void SetKernelDrops(const KernelDrops& drops);
+    // What the stop left unread in the listening sockets, for the last counters of the run.
+    void SetUnreadAtStop(const UnreadBacklog& unread);
 
     TrapCountersSnapshot Snapshot() const;
 
@@ -127,7 +155,8 @@ class CTrapCounters {
 
     const std::chrono::system_clock::time_point m_since;
     std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(TrapCount::kCount)> m_values;
-    mutable std::mutex m_mutex;  // the list of rejected senders and the kernel's drops
+    mutable std::mutex m_mutex;  // the list of rejected senders and the sockets' figures
     std::vector<RejectedSender> m_rejected;
     KernelDrops m_kernelDrops;
+    std::optional<UnreadBacklog> m_unreadAtStop;
 };

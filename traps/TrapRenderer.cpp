@@ -160,16 +160,44 @@ std::string CTrapRenderer::Render(int operation, snmp_session* session, snmp_pdu
 }
 
 bool CTrapRenderer::HasReadableHeader(const snmp_pdu* pdu) {
-    const std::string name = pdu->version == SNMP_VERSION_3
-                                 ? NameText(pdu->securityName, pdu->securityNameLen)
-                                 : NameText(pdu->community, pdu->community_len);
-    return name.find('\n') == std::string::npos;
+    return HeaderName(pdu).find('\n') == std::string::npos;
+}
+
+std::string CTrapRenderer::HeaderAddress(snmp_session* session, const snmp_pdu* pdu) {
+    if (pdu->command == SNMP_MSG_TRAP) {
+        char agent[32];
+        std::snprintf(agent, sizeof agent, "%d.%d.%d.%d", pdu->agent_addr[0], pdu->agent_addr[1],
+                      pdu->agent_addr[2], pdu->agent_addr[3]);
+        return agent;
+    }
+    std::string sender = "0.0.0.0";
+    void* sessionPointer = session != nullptr ? snmp_sess_pointer(session) : nullptr;
+    netsnmp_transport* transport =
+        sessionPointer != nullptr ? snmp_sess_transport(sessionPointer) : nullptr;
+    if (transport != nullptr && transport->f_fmtaddr != nullptr) {
+        char* formatted =
+            transport->f_fmtaddr(transport, pdu->transport_data, pdu->transport_data_length);
+        if (formatted != nullptr) {
+            const std::string_view text(formatted, strnlen(formatted, kSenderAddressBuffer - 1));
+            sender = SenderAddress(text);
+            std::free(formatted);
+        }
+    }
+    return sender;
+}
+
+std::string CTrapRenderer::HeaderName(const snmp_pdu* pdu) {
+    return pdu->version == SNMP_VERSION_3 ? NameText(pdu->securityName, pdu->securityNameLen)
+                                          : NameText(pdu->community, pdu->community_len);
+}
+
+bool CTrapRenderer::IsNotification(const snmp_pdu* pdu) {
+    return pdu->command == SNMP_MSG_TRAP || pdu->command == SNMP_MSG_TRAP2 ||
+           pdu->command == SNMP_MSG_INFORM;
 }
 
 std::string CTrapRenderer::RenderV1Trap(snmp_pdu* pdu) {
-    char agent[32];
-    std::snprintf(agent, sizeof agent, "%d.%d.%d.%d", pdu->agent_addr[0], pdu->agent_addr[1],
-                  pdu->agent_addr[2], pdu->agent_addr[3]);
+    const std::string agent = HeaderAddress(nullptr, pdu);
 
     std::vector<oid> trapOid;
     if (pdu->trap_type == SNMP_TRAP_ENTERPRISESPECIFIC) {
@@ -187,7 +215,7 @@ std::string CTrapRenderer::RenderV1Trap(snmp_pdu* pdu) {
 
     std::string text = agent;
     text += kSeparator;
-    text += NameText(pdu->community, pdu->community_len);
+    text += HeaderName(pdu);
     text += kSeparator;
     text += "V1\n";
     text += kSeparator;
@@ -207,25 +235,10 @@ std::string CTrapRenderer::RenderV1Trap(snmp_pdu* pdu) {
 }
 
 std::string CTrapRenderer::RenderV2Notification(snmp_session* session, snmp_pdu* pdu) {
-    std::string sender = "0.0.0.0";
-    void* sessionPointer = session != nullptr ? snmp_sess_pointer(session) : nullptr;
-    netsnmp_transport* transport =
-        sessionPointer != nullptr ? snmp_sess_transport(sessionPointer) : nullptr;
-    if (transport != nullptr && transport->f_fmtaddr != nullptr) {
-        char* formatted =
-            transport->f_fmtaddr(transport, pdu->transport_data, pdu->transport_data_length);
-        if (formatted != nullptr) {
-            const std::string_view text(formatted, strnlen(formatted, kSenderAddressBuffer - 1));
-            sender = SenderAddress(text);
-            std::free(formatted);
-        }
-    }
-
     const bool v3 = pdu->version == SNMP_VERSION_3;
-    std::string text = sender;
+    std::string text = HeaderAddress(session, pdu);
     text += kSeparator;
-    text += v3 ? NameText(pdu->securityName, pdu->securityNameLen)
-               : NameText(pdu->community, pdu->community_len);
+    text += HeaderName(pdu);
     text += kSeparator;
     text += v3 ? "V3" : "V2c";
     if (session != nullptr && session->s_snmp_errno == SNMPERR_USM_AUTHENTICATIONFAILURE) {

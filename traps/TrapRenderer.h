@@ -33,8 +33,17 @@ class CTrapRenderer {
     // False when the community (SNMPv3: the user name) that goes into the header line holds a
     // line feed: the header line would end inside it, and what the sender put after it would be
     // read as the rest of the header (another community, another version). Such a notification
-    // is refused: neither rendered nor, for an inform, answered.
+    // is refused: not rendered. (The engine counts it, and answers it if it is an inform.)
     static bool HasReadableHeader(const snmp_pdu* pdu);
+
+    // An SNMPv1 trap, an SNMPv2 trap or an inform: what is rendered.
+    static bool IsNotification(const snmp_pdu* pdu);
+
+    // The header line's first two fields: the sender's address (SNMPv1: the agent-address field;
+    // otherwise from the session's transport, "0.0.0.0" without one) and the community (SNMPv3:
+    // the user name), as bytes of the message, up to the name buffer and its first NUL.
+    static std::string HeaderAddress(snmp_session* session, const snmp_pdu* pdu);
+    static std::string HeaderName(const snmp_pdu* pdu);
 
     // One variable-binding line (without the leading separator and the line feed).
     static std::string RenderVariable(variable_list* variable);

@@ -432,10 +432,12 @@ void CVormaSNMPManageScheduler::StopSequence() {
     if (m_getPassThread.joinable()) {
         m_getPassThread.join();
     }
-    // What the run did, in full, while the listeners still tell their drops.
+    // What the run did, in full, while the listeners still tell their drops, with what the stop
+    // leaves unread in them.
     if (m_publishThread.joinable()) {
         m_publishQuit.Set();
         m_publishThread.join();
+        CountUnreadAtStop();
         PublishCounters(true);
     }
     for (const UsmEntry& user : m_usmUsers) {
@@ -562,6 +564,17 @@ void CVormaSNMPManageScheduler::CountRejectedAgent(const std::wstring& address,
         }
     }
     m_counters.Reject(platform::WideToUtf8(address), platform::WideToUtf8(community), reason);
+}
+
+void CVormaSNMPManageScheduler::CountUnreadAtStop() {
+    try {
+        const UnreadBacklog unread = m_snmpApi.TakeUnreadBacklog();
+        m_counters.SetUnreadAtStop(unread);
+        platform::PrintErrorToConsole(
+            platform::Utf8ToWide(CCountersFormat::UnreadAtStopLine(unread)) + L"\n");
+    } catch (const std::exception&) {
+        // Out of memory: the stop goes on without these figures.
+    }
 }
 
 void CVormaSNMPManageScheduler::PublishCounters(bool always) {

@@ -96,6 +96,10 @@ class CVormaSNMPManageScheduler {
     // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
+    // For the stop, once reading has ended and the trap queue is written out: what the listening
+    // sockets still hold goes into the counters and onto the console (the datagrams of a socket
+    // that the service manager passed stay in it for the next run). Never throws.
+    void CountUnreadAtStop();
     // Shows the counters when they changed since they were last shown, or `always`. Never throws.
     void PublishCounters(bool always);
     void PublishWorker();

@@ -1,6 +1,7 @@
 #include "platform/Socket.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -201,6 +202,47 @@ void SocketWaiter::Wake() {
     if (m_wake >= 0) {
         [[maybe_unused]] const int written = eventfd_write(static_cast<int>(m_wake), 1);
     }
+}
+
+std::optional<std::uint64_t> QueuedReceiveBytes(std::intptr_t socket) {
+    std::uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    if (getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_MEMINFO, memory, &length) != 0 ||
+        length < sizeof(std::uint32_t) * (SK_MEMINFO_BACKLOG + 1)) {
+        return std::nullopt;
+    }
+    // The queue itself, and what waits behind it while the socket is busy.
+    return std::uint64_t{memory[SK_MEMINFO_RMEM_ALLOC]} + memory[SK_MEMINFO_BACKLOG];
+}
+
+std::optional<std::uint64_t> DiscardQueuedDatagrams(std::intptr_t socket, std::uint64_t most) {
+    // No buffers: each datagram is taken off the queue whole and its bytes are dropped.
+    constexpr unsigned kBatch = 64;
+    mmsghdr messages[kBatch] = {};
+    std::uint64_t read = 0;
+    int errors = 0;  // an error that the system kept for the socket is told once
+    while (read < most) {
+        const unsigned batch = most - read < kBatch ? static_cast<unsigned>(most - read) : kBatch;
+        const int got =
+            recvmmsg(static_cast<int>(socket), messages, batch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                break;
+            }
+            if (errno == EINTR || ++errors < 4) {
+                continue;
+            }
+            if (read > 0) {
+                break;
+            }
+            return std::nullopt;
+        }
+        read += static_cast<std::uint64_t>(got);
+        if (static_cast<unsigned>(got) < batch) {
+            break;  // the queue is empty
+        }
+    }
+    return read;
 }
 
 }  // namespace platform

@@ -208,4 +208,47 @@ void SocketWaiter::Wake() {
     }
 }
 
+std::optional<std::uint64_t> QueuedReceiveBytes(std::intptr_t socket) {
+    // For a datagram socket Winsock tells the bytes of all queued datagrams.
+    u_long bytes = 0;
+    if (::ioctlsocket(static_cast<SOCKET>(socket), FIONREAD, &bytes) != 0) {
+        return std::nullopt;
+    }
+    return std::uint64_t{bytes};
+}
+
+std::optional<std::uint64_t> DiscardQueuedDatagrams(std::intptr_t socket, std::uint64_t most) {
+    const SOCKET s = static_cast<SOCKET>(socket);
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        return std::nullopt;
+    }
+    std::uint64_t read = 0;
+    bool failed = false;
+    int resets = 0;
+    while (read < most) {
+        char byte = 0;
+        // A datagram larger than the buffer is taken off the queue all the same (WSAEMSGSIZE).
+        if (::recv(s, &byte, 1, 0) != SOCKET_ERROR) {
+            ++read;
+            continue;
+        }
+        const int error = ::WSAGetLastError();
+        if (error == WSAEMSGSIZE) {
+            ++read;
+        } else if (error == WSAECONNRESET && ++resets < 64) {
+            continue;  // an ICMP error told for an earlier send, not a datagram
+        } else {
+            failed = error != WSAEWOULDBLOCK && read == 0;
+            break;
+        }
+    }
+    u_long blocking = 0;
+    ::ioctlsocket(s, FIONBIO, &blocking);
+    if (failed) {
+        return std::nullopt;
+    }
+    return read;
+}
+
 }  // namespace platform

@@ -64,6 +64,30 @@ TEST(CountersViewTest, AStatusWithoutCountersSaysSo) {
               "  no counters yet (the manager shows them once it listens)\n");
 }
 
+// The last counters of a run: what the stop left unread, a figure per family, and a rejected
+// sender whose community held a line feed.
+TEST(CountersViewTest, TheStopsBacklogAndALineFeedInANameShowInTheTable) {
+    const json status = json::parse(R"({"ServiceName":"VORMASNMPManageService",
+      "State":"STOPPED","ProcessId":4711,"Counters":{"Since":"2026-12-09T01:00:00Z",
+      "Dropped":{"ParseError":0,"LineFeedInName":2},
+      "UnreadAtStop":{"IPv4":{"Datagrams":18691,"Bytes":23456768},"IPv6":{}},
+      "RejectedSenders":[{"Address":"192.0.2.7","CommunityOrUser":"pub\nlic",
+      "Reason":"line_feed_in_name","Count":2,"LastTime":"2026-12-09T01:02:03Z"}]}})");
+    EXPECT_EQ(tools::FormatCountersTable(status),
+              "VORMASNMPManageService  STOPPED  process 4711\n"
+              "  counting since 2026-12-09T01:00:00Z\n"
+              "\n"
+              "  Dropped: Parse error              0\n"
+              "  Dropped: Line feed in name        2\n"
+              "  Unread at stop: IPv4: Datagrams   18691\n"
+              "  Unread at stop: IPv4: Bytes       23456768\n"
+              "  Unread at stop: IPv6              -\n"
+              "\n"
+              "Rejected senders (the last 1)\n"
+              "  Address    Community or user  Reason             Count  Last time\n"
+              "  192.0.2.7  pub\\x0Alic         line_feed_in_name  2      2026-12-09T01:02:03Z\n");
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

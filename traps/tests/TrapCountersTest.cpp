@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -89,6 +91,7 @@ TEST(TrapCountersTest, EachReasonCountsItsOwnDropAndAWrongDigestIsLeftToTheLibra
         {RejectReason::kNoAgentEntry, TrapCount::kNoAgentEntry},
         {RejectReason::kAgentNotListening, TrapCount::kAgentNotListening},
         {RejectReason::kCommunity, TrapCount::kCommunity},
+        {RejectReason::kLineFeedInName, TrapCount::kLineFeedInName},
     };
     for (const auto& [reason, count] : cases) {
         CTrapCounters counters;
@@ -155,6 +158,8 @@ const std::vector<Placement> kPlacements = {
      "vorma_snmp_dropped_total{reason=\"decryption_error\"}"},
     {TrapCount::kParseError, "/Dropped/ParseError",
      "vorma_snmp_dropped_total{reason=\"parse_error\"}"},
+    {TrapCount::kLineFeedInName, "/Dropped/LineFeedInName",
+     "vorma_snmp_dropped_total{reason=\"line_feed_in_name\"}"},
     {TrapCount::kEventLogFailures, "/EventLogWriteFailures",
      "vorma_snmp_event_log_write_failures_total"},
     {TrapCount::kFilterLogFailures, "/FilterLogWriteFailures",
@@ -259,6 +264,124 @@ TEST(CountersFormatTest, RejectedSendersShowWithTheirReasonAndUtcTime) {
     // Bytes that are no UTF-8 (a community in another code page) do not break the object.
     snapshot.rejected[0].identity = "\xff\xfe";
     EXPECT_TRUE(json::accept(CCountersFormat::ToJson(snapshot)));
+}
+
+// What the stop left unread shows only once the stop has looked, with the figures the system gave.
+TEST(CountersFormatTest, WhatTheStopLeftUnreadShowsInBothFormsAndOnTheConsole) {
+    struct Case {
+        const char* name;
+        std::optional<UnreadBacklog> unread;
+        json expected;  // the object's UnreadAtStop, or null for none
+        std::vector<std::string> samples;
+        std::string line;  // the console line
+    };
+    const std::vector<Case> cases = {
+        {"while the manager runs", std::nullopt, nullptr, {}, ""},
+        {"a stop that found no listener",
+         UnreadBacklog{},
+         json::object(),
+         {},
+         "The stop found no listening socket."},
+        {"a stop with a backlog on IPv4",
+         UnreadBacklog{SocketBacklog{23456768, 18691}, SocketBacklog{0, 0}},
+         {{"IPv4", {{"Datagrams", 18691}, {"Bytes", 23456768}}},
+          {"IPv6", {{"Datagrams", 0}, {"Bytes", 0}}}},
+         {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv4 18691 datagrams (23456768 bytes "
+         "queued), lost as the socket closes; IPv6 0 datagrams (0 bytes queued), lost as the "
+         "socket closes."},
+        {"only the bytes told, one family listening",
+         UnreadBacklog{std::nullopt, SocketBacklog{4096, std::nullopt}},
+         {{"IPv6", {{"Bytes", 4096}}}},
+         {"vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv6 4096 bytes queued, lost as the "
+         "socket closes."},
+        {"nothing told",
+         UnreadBacklog{SocketBacklog{}, std::nullopt},
+         {{"IPv4", json::object()}},
+         {},
+         "The stop left unread in the listening sockets: IPv4 (the system tells nothing), lost as "
+         "the socket closes."},
+        // A socket that the service manager passed keeps its datagrams for the next run.
+        {"a passed socket beside one of the run's own",
+         UnreadBacklog{SocketBacklog{1536, std::nullopt, true}, SocketBacklog{0, 0}},
+         {{"IPv4", {{"Bytes", 1536}, {"KeptForNextRun", true}}},
+          {"IPv6", {{"Datagrams", 0}, {"Bytes", 0}}}},
+         {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}",
+          "vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}"},
+         "The stop left unread in the listening sockets: IPv4 1536 bytes queued, kept in the "
+         "socket for the next run; IPv6 0 datagrams (0 bytes queued), lost as the socket "
+         "closes."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TrapCountersSnapshot snapshot;
+        snapshot.unreadAtStop = c.unread;
+        const json object = json::parse(CCountersFormat::ToJson(snapshot));
+        if (c.expected.is_null()) {
+            EXPECT_FALSE(object.contains("UnreadAtStop")) << object.dump();
+        } else {
+            EXPECT_EQ(object["UnreadAtStop"], c.expected);
+        }
+        std::vector<std::string> shown;
+        const std::string exposition = CCountersFormat::ToPrometheus(snapshot);
+        for (const auto& [name, value] : Samples(exposition)) {
+            if (name.rfind("vorma_snmp_unread_at_stop_", 0) == 0) {
+                shown.push_back(name);
+            }
+        }
+        std::vector<std::string> expectedSamples = c.samples;
+        std::sort(expectedSamples.begin(), expectedSamples.end());
+        EXPECT_EQ(shown, expectedSamples);
+        if (c.unread) {
+            EXPECT_EQ(CCountersFormat::UnreadAtStopLine(*c.unread), c.line);
+        }
+    }
+}
+
+// Text from the network in the published forms: the status file's JSON means the same text but
+// holds nothing a terminal acts on; a label value keeps the exposition format valid and inert.
+TEST(CountersFormatTest, HostileTextStaysInertInTheStatusFileAndInLabelValues) {
+    const struct {
+        std::string text;
+        std::string label;  // as the exposition file holds it between the quotes
+    } cases[] = {
+        {"\x1b[2J\x1b[31m EVIL\tX", "\\\\x1B[2J\\\\x1B[31m EVIL\\\\x09X"},
+        {"a\nb\rc", "a\\\\x0Ab\\\\x0Dc"},
+        {"\xc2\x9b"
+         "31m\xe2\x80\xae"
+         "cilbup",
+         "\\\\u009B31m\\\\u202Ecilbup"},
+        {"q\"uote\\", "q\\\"uote\\\\"},
+        {"\x7f\xff", "\\\\x7F\\\\xFF"},
+        {"\xe7\xb5\x84", "\xe7\xb5\x84"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(CCountersFormat::LabelValue(c.text), c.label);
+
+        TrapCountersSnapshot snapshot;
+        snapshot.rejected.push_back(
+            {c.text, c.text, RejectReason::kLineFeedInName, 1, Clock::from_time_t(0)});
+        const std::string text = CCountersFormat::ToJson(snapshot);
+        for (const char byte : text) {
+            EXPECT_GE(static_cast<unsigned char>(byte), 0x20) << text;
+            EXPECT_NE(static_cast<unsigned char>(byte), 0x7F) << text;
+        }
+        EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+        EXPECT_EQ(text.find("\xe2\x80\xae"), std::string::npos) << text;
+        const json object = json::parse(text);
+        const json& sender = object["RejectedSenders"][0];
+        EXPECT_EQ(sender["Reason"], "line_feed_in_name");
+        if (c.text != "\x7f\xff") {  // not UTF-8: written as a replacement character
+            EXPECT_EQ(sender["Address"], c.text);
+            EXPECT_EQ(sender["CommunityOrUser"], c.text);
+        }
+    }
 }
 
 }  // namespace

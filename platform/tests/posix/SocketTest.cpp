@@ -232,3 +232,68 @@ TEST(SocketTest, PassedSocketsAreFoundByFamilyTypeAndPort) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a socket holds unread: the bytes queued as the system accounts them (at least the
+// payload), and the datagrams, counted by reading them out, up to the most asked for.
+TEST(SocketTest, TheBacklogOfASocketIsToldInBytesAndCountedInDatagrams) {
+    struct Case {
+        const char* name;
+        int datagrams;       // sent, never read
+        bool empty;          // of no bytes
+        std::uint64_t most;  // the most to read out
+        std::uint64_t counted;
+    };
+    const Case cases[] = {
+        {"an empty socket", 0, false, 100, 0},
+        {"one datagram", 1, false, 100, 1},
+        {"many of different sizes", 150, false, 1000, 150},
+        {"more than the most asked for", 150, false, 64, 64},
+        {"datagrams without bytes count too", 2, true, 100, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(receiver, 0);
+        const int large = 4 * 1024 * 1024;
+        setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &large, sizeof large);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length);
+        const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        std::uint64_t payload = 0;
+        for (int i = 0; i < c.datagrams; ++i) {
+            const std::string datagram(c.empty ? 0 : 100 + 97 * i, 'x');
+            ASSERT_EQ(sendto(sender, datagram.data(), datagram.size(), 0,
+                             reinterpret_cast<sockaddr*>(&address), sizeof address),
+                      static_cast<ssize_t>(datagram.size()));
+            payload += datagram.size();
+        }
+        const std::optional<std::uint64_t> bytes = platform::QueuedReceiveBytes(receiver);
+        ASSERT_TRUE(bytes.has_value());
+        if (c.datagrams == 0) {
+            EXPECT_EQ(*bytes, 0u);
+        } else {
+            EXPECT_GT(*bytes, payload);  // each datagram with its buffer's overhead
+        }
+        EXPECT_EQ(platform::DiscardQueuedDatagrams(receiver, c.most), c.counted);
+        // What was read out is gone; what was left is still there.
+        EXPECT_EQ(platform::DiscardQueuedDatagrams(receiver, 1000),
+                  static_cast<std::uint64_t>(c.datagrams) - c.counted);
+        EXPECT_EQ(platform::QueuedReceiveBytes(receiver), 0u);
+        close(sender);
+        close(receiver);
+    }
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    EXPECT_EQ(platform::QueuedReceiveBytes(pipeFds[0]), std::nullopt);
+    EXPECT_EQ(platform::DiscardQueuedDatagrams(pipeFds[0], 10), std::nullopt);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
+}  // namespace

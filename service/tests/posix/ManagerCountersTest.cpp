@@ -1,15 +1,20 @@
 // The manager's counters of every trap's fate, as an operator reads them: the status file's
 // "Counters" object and the Prometheus exposition file, after known traffic in a private network
 // namespace.
+#include <sys/file.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 #include <map>
 
+#include "platform/EventLog.h"
 #include "platform/Registry.h"
+#include "platform/UntrustedText.h"
 #include "service/tests/ManagerHarness.h"
 #include "tests/support/SnmpMessages.h"
+#include "traps/CountersFormat.h"
 
 namespace {
 
@@ -70,6 +75,7 @@ const std::vector<std::string> kCounterPointers = {
     "/Dropped/UnknownEngine",
     "/Dropped/DecryptionError",
     "/Dropped/ParseError",
+    "/Dropped/LineFeedInName",
     "/WrongDigest",
     "/EventLogWriteFailures",
     "/FilterLogWriteFailures",
@@ -148,6 +154,16 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
          3,
          [] { return SendV2cTrap("127.0.0.1", "private", "x"); },
          {{"/DatagramsRead", 1}, {"/Notifications/V2c", 1}, {"/Dropped/Community", 1}}},
+        // A line feed in the community would end the header line inside it: refused before
+        // rendering, counted under its own reason; an inform of it is still answered.
+        {"community with a line feed",
+         2,
+         [] { return SendV2cTrap("127.0.0.1", "pub\nlic", "x"); },
+         {{"/DatagramsRead", 1}, {"/Dropped/LineFeedInName", 1}}},
+        {"inform whose community has a line feed",
+         1,
+         [] { return SendInform("inform\nx", "x"); },
+         {{"/DatagramsRead", 1}, {"/InformsAnswered", 1}, {"/Dropped/LineFeedInName", 1}}},
         {"accepted SNMPv3 trap",
          1,
          v3("v3user", "authpass123", "privpass123"),
@@ -277,6 +293,8 @@ TEST(ManagerCountersTest, EveryCounterEqualsTheTrafficSent) {
                             {"127.0.0.3 public no_agent_entry", 4},
                             {"127.0.0.2 public agent_not_listening", 1},
                             {"127.0.0.1 private community", 3},
+                            {"127.0.0.1 pub\nlic line_feed_in_name", 2},
+                            {"127.0.0.1 inform\nx line_feed_in_name", 1},
                         }));
     // The events themselves are as without counting: the accepted traps and the Get answers.
     const std::vector<int> ids = ManagerEventIds();
@@ -308,6 +326,8 @@ const std::vector<MetricSample> kMetricSamples = {
     {"vorma_snmp_dropped_total{reason=\"decryption_error\"}", "/Dropped/DecryptionError",
      "counter"},
     {"vorma_snmp_dropped_total{reason=\"parse_error\"}", "/Dropped/ParseError", "counter"},
+    {"vorma_snmp_dropped_total{reason=\"line_feed_in_name\"}", "/Dropped/LineFeedInName",
+     "counter"},
     {"vorma_snmp_wrong_digest_total", "/WrongDigest", "counter"},
     {"vorma_snmp_event_log_write_failures_total", "/EventLogWriteFailures", "counter"},
     {"vorma_snmp_filter_log_write_failures_total", "/FilterLogWriteFailures", "counter"},
@@ -320,6 +340,12 @@ const std::vector<MetricSample> kMetricSamples = {
     {"vorma_snmp_queue_peak_bytes", "/Queue/PeakBytes", "gauge"},
     {"vorma_snmp_kernel_drops_total{family=\"ipv4\"}", "/KernelDrops/IPv4", "counter"},
     {"vorma_snmp_kernel_drops_total{family=\"ipv6\"}", "/KernelDrops/IPv6", "counter"},
+    {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"}", "/UnreadAtStop/IPv4/Datagrams",
+     "gauge"},
+    {"vorma_snmp_unread_at_stop_datagrams{family=\"ipv6\"}", "/UnreadAtStop/IPv6/Datagrams",
+     "gauge"},
+    {"vorma_snmp_unread_at_stop_bytes{family=\"ipv4\"}", "/UnreadAtStop/IPv4/Bytes", "gauge"},
+    {"vorma_snmp_unread_at_stop_bytes{family=\"ipv6\"}", "/UnreadAtStop/IPv6/Bytes", "gauge"},
 };
 
 // The exposition file read by prometheus_client's parser: {"samples": ..., "types": ...}, or
@@ -417,6 +443,126 @@ TEST(ManagerCountersTest, TheExpositionFileAgreesWithTheStatusFileWhileRunningAn
                                      : family;
         EXPECT_EQ(parsed["types"].value(name, ""), metric.type) << name;
     }
+}
+
+// Label values keep the exposition file valid whatever text they hold: a real parser reads each
+// back as the one-line escaping shows it.
+TEST(ManagerCountersTest, LabelValuesOfHostileTextParseWithARealParser) {
+    const std::vector<std::string> values = {"\x1b[2J\x1b[31m EVIL\tX", "a\nb\r\"c\"\\",
+                                             "\xc2\x9b\xe2\x80\xae"
+                                             "x",
+                                             "\x7f\xff", "組"};
+    std::string text = CCountersFormat::ToPrometheus(TrapCountersSnapshot{});
+    text += "# HELP vorma_test_label A label of any text.\n# TYPE vorma_test_label gauge\n";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        text += "vorma_test_label{n=\"" + std::to_string(i) + "\",text=\"" +
+                CCountersFormat::LabelValue(values[i]) + "\"} 1\n";
+    }
+    test::TempSysRoot folder;
+    const json parsed = ParseExposition(text, folder.path());
+    if (parsed.contains("skip")) {
+        GTEST_SKIP() << parsed["skip"].get<std::string>();
+    }
+    ASSERT_FALSE(parsed.contains("failure")) << parsed["failure"] << text;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        // The script prints each label as name="value", the value as the parser gave it.
+        const std::string shown =
+            platform::EscapeUntrustedText(values[i], platform::TextEscaping::kOneLine);
+        EXPECT_TRUE(parsed["samples"].contains("vorma_test_label{n=\"" + std::to_string(i) +
+                                               "\",text=\"" + shown + "\"}"))
+            << shown << " in " << parsed["samples"].dump();
+    }
+}
+
+// With the trap queue at its bound the sockets keep what arrives; a stop then ends the reading.
+// What the sockets still hold once the queue is written out is read out and counted: in the last
+// counters of both files and on the console, so that every datagram sent is in some figure.
+TEST(ManagerCountersTest, AStopCountsWhatItLeavesUnreadInTheSockets) {
+    constexpr int kTraps = 400;
+    constexpr long kQueueLimitBytes = 16 * 1024;
+    CManagerInstallation installation;
+    installation.WriteAgents(AgentSection({{"TRUE", "Listed", "127.0.0.1", "public"}}));
+    RUN_MANAGER_SCENARIO(result, [&] {
+        CManagerProcess manager(
+            installation, {{"VORMA_TEST_TRAP_QUEUE_BYTES", std::to_string(kQueueLimitBytes)}});
+        json out;
+        out["ready"] = manager.WaitReady();
+        // Another writer holds the event log's lock: nothing is written, the queue fills up and
+        // the rest stays in the socket.
+        const int logFd =
+            ::open(platform::ApplicationLogFile().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        out["logLocked"] = logFd >= 0 && ::flock(logFd, LOCK_EX) == 0;
+        test::CNotificationSender agent("127.0.0.1");
+        int sent = 0;
+        for (int i = 0; out["ready"] && i < kTraps; ++i) {
+            sent +=
+                agent.SendTrap("public", kUpTime, kColdStart, {{kSysName, 's', "backlog"}}) ? 1 : 0;
+        }
+        out["sent"] = sent;
+        out["queueFull"] = WaitUntil([&] {
+            return At(ReadStatus(installation).value("Counters", json()), "/Queue/Bytes") >=
+                   kQueueLimitBytes;
+        });
+        // The stop begins while nothing can be written; then the lock is let go.
+        ::kill(manager.Pid(), SIGTERM);
+        out["stopPending"] = WaitUntil(
+            [&] { return ReadStatus(installation).value("State", "") == "STOP_PENDING"; });
+        if (logFd >= 0) {
+            ::close(logFd);
+        }
+        out["exit"] = manager.Wait();
+        out["status"] = ReadStatus(installation);
+        out["exposition"] =
+            ReadBytes(installation.SysRoot() / "metrics" / "VORMASNMPManageService.prom");
+        out["console"] = ReadBytes(installation.OutputFile());
+        return out;
+    });
+    ASSERT_TRUE(result["ready"]);
+    ASSERT_TRUE(result["logLocked"]);
+    ASSERT_EQ(result["sent"], kTraps);
+    ASSERT_TRUE(result["queueFull"]);
+    EXPECT_TRUE(result["stopPending"]);
+    EXPECT_EQ(result["exit"], 0);
+    const json& status = result["status"];
+    ASSERT_EQ(status.value("State", ""), "STOPPED");
+    const json& counters = status["Counters"];
+    SCOPED_TRACE(counters.dump(2));
+
+    long long probes = 0;
+    for (const json& sender : counters["RejectedSenders"]) {
+        if (sender["CommunityOrUser"] == kProbeCommunity) {
+            probes += sender["Count"].get<long long>();
+        }
+    }
+    const long long read = At(counters, "/DatagramsRead") - probes;
+    const long long unread = At(counters, "/UnreadAtStop/IPv4/Datagrams");
+    const long long dropped = At(counters, "/KernelDrops/IPv4");
+    // Every trap read was written once the lock was let go; the others are the backlog.
+    EXPECT_EQ(At(counters, "/EventsWritten"), read);
+    EXPECT_GT(unread, 0);
+    EXPECT_EQ(read + unread + dropped, kTraps);
+    EXPECT_GT(At(counters, "/UnreadAtStop/IPv4/Bytes"), unread * 100);
+    EXPECT_EQ(At(counters, "/UnreadAtStop/IPv6/Datagrams"), 0);
+    EXPECT_EQ(At(counters, "/UnreadAtStop/IPv6/Bytes"), 0);
+    std::printf(
+        "backlog: %d sent, %lld read and written, %lld unread at the stop (%lld bytes), "
+        "%lld dropped by the system\n",
+        kTraps, read, unread, At(counters, "/UnreadAtStop/IPv4/Bytes"), dropped);
+
+    const std::string exposition = result["exposition"];
+    EXPECT_NE(exposition.find("\nvorma_snmp_unread_at_stop_datagrams{family=\"ipv4\"} " +
+                              std::to_string(unread) + "\n"),
+              std::string::npos)
+        << exposition;
+    const std::string console = result["console"];
+    EXPECT_NE(console.find("The stop left unread in the listening sockets: IPv4 " +
+                           std::to_string(unread) + " datagrams ("),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("), lost as the socket closes; IPv6 0 datagrams (0 bytes queued), lost "
+                           "as the socket closes.\n"),
+              std::string::npos)
+        << console;
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 // (see ManagerHarness.h).
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 
+#include "platform/EventLog.h"
 #include "service/tests/ManagerHarness.h"
 
 namespace {
@@ -172,6 +175,80 @@ TEST(ManagerSocketActivationTest, WhatArrivesBetweenTwoRunsWaitsInThePassedSocke
                           "UDP port 162: IPv4 and IPv6 on the sockets that the service "
                           "manager passed\n"),
               2u)
+        << console;
+}
+
+// A stop with a backlog in a passed socket (the trap queue at its bound while nothing could be
+// written) leaves that backlog in the socket, tells its bytes as kept, and the next run writes
+// it: across the two runs every trap sent is written once, in order.
+TEST(ManagerSocketActivationTest, AStopKeepsThePassedSocketsBacklogForTheNextRun) {
+    constexpr int kTraps = 200;
+    CManagerInstallation installation;
+    installation.WriteAgents(AgentSection({{"TRUE", "Router", "(ALL)", "(ALL)"}}));
+    RUN_MANAGER_SCENARIO(result, [&] {
+        json out;
+        CPassedSocket ipv4(false);
+        CPassedSocket ipv6(true);
+        out["bound"] = ipv4.Fd() >= 0 && ipv6.Fd() >= 0;
+        if (!out["bound"]) {
+            return out;
+        }
+        const std::vector<std::string> launcher = Activation({ipv4.Fd(), ipv6.Fd()});
+        {
+            CManagerProcess first(installation, {{"VORMA_TEST_TRAP_QUEUE_BYTES", "16384"}},
+                                  launcher);
+            out["firstReady"] = first.WaitReady("127.0.0.1");
+            const int logFd =
+                ::open(platform::ApplicationLogFile().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            out["logLocked"] = logFd >= 0 && ::flock(logFd, LOCK_EX) == 0;
+            out["sent"] = SendNumbered("127.0.0.1", "backlog", kTraps);
+            out["queueFull"] = WaitUntil([&] {
+                const json status = ReadStatus(installation);
+                return status.is_object() &&
+                       status.contains("/Counters/Queue/Bytes"_json_pointer) &&
+                       status["/Counters/Queue/Bytes"_json_pointer].get<long>() >= 16384;
+            });
+            ::kill(first.Pid(), SIGTERM);
+            out["stopPending"] = WaitUntil(
+                [&] { return ReadStatus(installation).value("State", "") == "STOP_PENDING"; });
+            if (logFd >= 0) {
+                ::close(logFd);
+            }
+            out["firstExit"] = first.Wait();
+            out["firstCounters"] = ReadStatus(installation).value("Counters", json());
+        }
+        {
+            CManagerProcess second(installation, {}, launcher);
+            out["secondReady"] = second.WaitReady("127.0.0.1");
+            out["secondFlushed"] = Flush("127.0.0.1");
+            out["secondExit"] = second.Stop();
+        }
+        return out;
+    });
+    ASSERT_TRUE(result["bound"]);
+    for (const char* step : {"firstReady", "logLocked", "sent", "queueFull", "stopPending",
+                             "secondReady", "secondFlushed"}) {
+        EXPECT_TRUE(result[step]) << step;
+    }
+    EXPECT_EQ(result["firstExit"], 0);
+    EXPECT_EQ(result["secondExit"], 0);
+    const json& unread = result["firstCounters"]["UnreadAtStop"];
+    EXPECT_EQ(unread["IPv4"].value("KeptForNextRun", false), true) << unread.dump();
+    EXPECT_FALSE(unread["IPv4"].contains("Datagrams")) << unread.dump();
+    EXPECT_GT(unread["IPv4"].value("Bytes", 0), 0) << unread.dump();
+    EXPECT_LT(result["firstCounters"].value("EventsWritten", -1), kTraps);
+    std::vector<std::string> expected;
+    for (int n = 1; n <= kTraps; ++n) {
+        expected.push_back("backlog#" + std::to_string(n));
+    }
+    EXPECT_EQ(WrittenMarks(ManagerEvents()), expected);
+    const std::string console = ReadBytes(installation.OutputFile());
+    const std::size_t stopLine = console.find("The stop left unread");
+    std::printf("%s",
+                console.substr(stopLine, console.find('\n', stopLine) + 1 - stopLine).c_str());
+    EXPECT_NE(console.find("bytes queued, kept in the socket for the next run; IPv6 0 bytes "
+                           "queued, kept in the socket for the next run.\n"),
+              std::string::npos)
         << console;
 }
 

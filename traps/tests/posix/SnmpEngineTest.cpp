@@ -19,6 +19,7 @@
 #include "tests/support/IsolatedChild.h"
 #include "tests/support/SnmpMessages.h"
 #include "tests/support/SnmpNotificationSender.h"
+#include "traps/CountersFormat.h"
 #include "traps/tests/EngineHarness.h"
 
 namespace {
@@ -553,6 +554,74 @@ TEST(SnmpEngineTest, GetRequestOnTheTrapPortQueuesNothing) {
     });
     EXPECT_NE(result["getExit"], 0) << "the get request was answered";
     EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+}
+
+// A community (or user name) with a line feed would end the header line inside it: the
+// notification is not rendered, but it is counted under its own reason, its sender is listed with
+// the name as it came, and an inform of it is answered like any other.
+TEST(SnmpEngineTest, ANameWithALineFeedIsCountedListedAndItsInformAnswered) {
+    using namespace test::ber;
+    const struct {
+        const char* name;
+        std::string datagram;
+        std::int32_t informId;  // 0: not an inform
+    } cases[] = {
+        {"SNMPv2c trap",
+         test::EncodeV2cNotification(test::kTrapPdu, "pub\nlic", 11, 4711, "1.3.6.1.6.3.1.1.5.1"),
+         0},
+        {"SNMPv1 trap of agent 192.0.2.44",
+         test::EncodeCommunityMessage(
+             0, "v1\ncommunity",
+             Tlv(0xA4, ObjectId("1.3.6.1.4.1.99999") +
+                           Tlv(0x40, std::string("\xc0\x00\x02\x2c", 4)) + Integer(0) + Integer(0) +
+                           Unsigned(4711, 0x43) + Tlv(0x30, ""))),
+         0},
+        {"SNMPv2c inform",
+         test::EncodeV2cNotification(test::kInformPdu, "inform\n", 4242, 4711,
+                                     "1.3.6.1.6.3.1.1.5.1"),
+         4242},
+    };
+    RUN_SCENARIO(result, [&] {
+        CTestInstallation installation;
+        CTrapCounters counters;
+        CEngineUnderTest engine(installation);
+        engine.Api().SetCounters(&counters);
+        engine.Api().OpenListeners();
+        CPeers peers(installation);
+        test::CNotificationSender sender("127.0.0.1");
+        json out;
+        out["sent"] = true;
+        for (const auto& c : cases) {
+            out["sent"] = out["sent"].get<bool>() && sender.Send(c.datagram);
+        }
+        // Read in order: once this trap is queued, the ones before it have been read.
+        CPeer* marker = peers.NetSnmp("snmptrap", NetSnmpV2cTrap({}));
+        out["texts"] = engine.Receive({marker}, 1);
+        out["responses"] = sender.TakeResponses();
+        const TrapCountersSnapshot snapshot = counters.Snapshot();
+        out["lineFeedInName"] = snapshot[TrapCount::kLineFeedInName];
+        out["informsAnswered"] = snapshot[TrapCount::kInformsAnswered];
+        out["notificationsV1"] = snapshot[TrapCount::kNotificationsV1];
+        out["notificationsV2c"] = snapshot[TrapCount::kNotificationsV2c];
+        out["rejected"] = json::array();
+        for (const RejectedSender& rejected : snapshot.rejected) {
+            out["rejected"].push_back({rejected.address, rejected.identity,
+                                       CCountersFormat::ReasonName(rejected.reason),
+                                       rejected.count});
+        }
+        return out;
+    });
+    EXPECT_TRUE(result["sent"]);
+    // Only the marker trap is rendered; nothing of the refused ones reaches the queue.
+    EXPECT_EQ(result["texts"], json::array({ColdStart("127.0.0.1\t  public\t  V2c")}));
+    EXPECT_EQ(result["responses"], json::array({4242}));
+    EXPECT_EQ(result["lineFeedInName"], 3);
+    EXPECT_EQ(result["informsAnswered"], 1);
+    EXPECT_EQ(result["notificationsV1"], 0);
+    EXPECT_EQ(result["notificationsV2c"], 1);
+    EXPECT_EQ(result["rejected"], json::parse(R"([["127.0.0.1", "inform\n", "line_feed_in_name", 1],
+                              ["192.0.2.44", "v1\ncommunity", "line_feed_in_name", 1],
+                              ["127.0.0.1", "pub\nlic", "line_feed_in_name", 1]])"));
 }
 
 TEST(SnmpEngineTest, TheQueueTellsTheMostTextItHeldAtOnce) {
