@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -89,6 +90,10 @@ TEST(ServiceTest, CreateWritesTheServiceKeyOnceAndDeleteRemovesIt) {
 
 // The service of the child process below: reports its states and stops on the stop control.
 platform::Event* g_stop = nullptr;
+// The handle is stored under the lock that the handler takes, as the manager's service main does:
+// a control that waited for the handler runs on the dispatcher's thread as soon as the handler is
+// registered, before the registration has returned the handle.
+std::mutex g_statusMutex;
 platform::ServiceStatusHandle g_status = 0;
 std::atomic<std::uint32_t> g_lastControl{0};
 
@@ -97,21 +102,29 @@ std::uint32_t Handler(std::uint32_t control, std::uint32_t, void*, void*) {
     if (control == platform::kServiceControlStop || control == platform::kServiceControlShutdown) {
         platform::ServiceStatus status;
         status.currentState = platform::kServiceStopPending;
-        platform::ReportServiceStatus(g_status, status);
+        {
+            std::lock_guard<std::mutex> lock(g_statusMutex);
+            platform::ReportServiceStatus(g_status, status);
+        }
         g_stop->Set();
     }
     return 0;
 }
 
 void TestServiceMain() {
-    g_status = platform::RegisterServiceControlHandler(L"TestService", &Handler, nullptr);
+    platform::ServiceStatusHandle handle;
+    {
+        std::lock_guard<std::mutex> lock(g_statusMutex);
+        g_status = platform::RegisterServiceControlHandler(L"TestService", &Handler, nullptr);
+        handle = g_status;
+    }
     platform::ServiceStatus status;
     status.currentState = platform::kServiceRunning;
     status.controlsAccepted = 5;
-    platform::ReportServiceStatus(g_status, status);
+    platform::ReportServiceStatus(handle, status);
     g_stop->Wait();
     status.currentState = platform::kServiceStopped;
-    platform::ReportServiceStatus(g_status, status);
+    platform::ReportServiceStatus(handle, status);
 }
 
 nlohmann::json ReadStatus(const std::filesystem::path& root) {

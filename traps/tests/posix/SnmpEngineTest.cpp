@@ -767,17 +767,22 @@ TEST(SnmpEngineTest, AWaitingRoundEndsForADatagramOrAWakeUpOnly) {
         engine.Api().ReceiveRound(kRoundWait);
         json out;
         test::CNotificationSender sender("127.0.0.1");
-        // A round without a time-out of its own ends when the trap arrives, with it queued.
-        std::thread waiting([&] { out["roundForTrap"] = engine.Api().ReceiveRound(); });
+        // A round without a time-out of its own ends when the trap arrives, with it queued. The
+        // waiting thread keeps its result apart: `out` is only written on this thread.
+        bool roundForTrap = false;
+        std::thread waiting([&] { roundForTrap = engine.Api().ReceiveRound(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         out["sent"] = sender.Send(MarkedTrap("waited-for"));
         waiting.join();
+        out["roundForTrap"] = roundForTrap;
         out["queued"] = platform::WideToUtf8(engine.Api().PopTrapText());
         // And when it is woken, with nothing queued.
-        std::thread woken([&] { out["roundForWakeUp"] = engine.Api().ReceiveRound(); });
+        bool roundForWakeUp = false;
+        std::thread woken([&] { roundForWakeUp = engine.Api().ReceiveRound(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         engine.Api().WakeReceiveRound();
         woken.join();
+        out["roundForWakeUp"] = roundForWakeUp;
         out["afterWakeUp"] = platform::WideToUtf8(engine.Api().PopTrapText());
         return out;
     });
@@ -798,11 +803,14 @@ TEST(SnmpEngineTest, TheDispatchSideWaitsForAQueuedTextOrAWakeUp) {
         json out;
         test::CNotificationSender sender("127.0.0.1");
         // The receiving side queues a text on its own thread: the waiting side wakes with it.
-        std::thread dispatching([&] { out["waitForText"] = engine.Api().WaitForTrapText(); });
+        // The waiting thread keeps its result apart: `out` is only written on this thread.
+        bool waitForText = false;
+        std::thread dispatching([&] { waitForText = engine.Api().WaitForTrapText(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         out["sent"] = sender.Send(MarkedTrap("handed-over"));
         out["round"] = engine.Api().ReceiveRound();
         dispatching.join();
+        out["waitForText"] = waitForText;
         out["taken"] = platform::WideToUtf8(engine.Api().PopTrapText());
         // A wake-up that comes before the wait ends it all the same, with nothing queued.
         engine.Api().WakeTrapTextWait();
