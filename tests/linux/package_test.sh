@@ -165,7 +165,7 @@ environment=$(sed -n 's/^Environment=//p' "$unit")
 writable=$(sed -n 's/^ReadWritePaths=//p' "$unit" | tr '\n' ' ')
 [ -n "$writable" ] || fail "the unit has no ReadWritePaths"
 # A sanitizer build's options (the suppression of Net-SNMP's known leak) go to the manager too.
-for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS; do
     [ -n "${!name:-}" ] && environment+=" $name=${!name}"
 done
 cat >"$work/run.sh" <<SCRIPT

@@ -66,7 +66,11 @@ inline ToolResult RunTool(const ToolSetup& setup = {}) {
             struct rlimit limit = {0, 0};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (setup.mountNamespace >= 0 && ::setns(setup.mountNamespace, CLONE_NEWNS) != 0) {
+        // Entering a mount namespace needs file-system attributes (root, working folder) that no
+        // other thread shares; the child of an instrumented test may have one besides this
+        // (ThreadSanitizer starts its background thread in every child), so it takes its own.
+        if (setup.mountNamespace >= 0 &&
+            (::unshare(CLONE_FS) != 0 || ::setns(setup.mountNamespace, CLONE_NEWNS) != 0)) {
             ::_exit(126);
         }
         char* argv[] = {const_cast<char*>(program), nullptr};

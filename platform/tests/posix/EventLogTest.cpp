@@ -880,6 +880,13 @@ TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
             source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
         }
     }
+#ifdef VORMA_TSAN
+    // ThreadSanitizer starts no thread in a child of a process that has threads besides the
+    // forking one (here the batch writer), so the child's part cannot run under it.
+    ExpectAllEvents(1, 200);
+    GTEST_SKIP() << "ThreadSanitizer starts no thread after a fork of a multi-threaded process: "
+                    "the child's batch is not tried (the parent's was written)";
+#endif
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {

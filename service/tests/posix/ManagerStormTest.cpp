@@ -53,6 +53,18 @@ constexpr char kPrivPass[] = "privpass123";
 constexpr char kAgent[] = "127.0.0.1";
 constexpr char kStranger[] = "127.0.0.2";
 
+// Whether the manager's resident size tells of the memory that it holds. Not in a sanitizer build:
+// AddressSanitizer's allocator holds freed blocks in a quarantine of up to 256 MB and returns none
+// of it; ThreadSanitizer's keeps what was freed in caches of its own and maps shadow memory for
+// every heap page touched, which stays resident. Memory lost by mistake is found by LeakSanitizer
+// at the manager's exit in the AddressSanitizer build; memory kept by mistake is the plain
+// build's to find.
+#if defined(__SANITIZE_ADDRESS__) || defined(VORMA_TSAN)
+constexpr bool kResidentSizeTells = false;
+#else
+constexpr bool kResidentSizeTells = true;
+#endif
+
 std::string Numbered(const char* prefix, int number) {
     char text[32];
     std::snprintf(text, sizeof text, "%s-%06d", prefix, number);
@@ -498,12 +510,9 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
     // for what the C library keeps of freed memory (free blocks between live ones, heap tops
     // below the trim threshold) and for pages touched once by the largest datagrams; a trap text
     // kept by mistake per valid trap (about 6 MB for the storm) exceeds it, and so does the heap
-    // that a drained backlog leaves behind unless the manager hands it back. Under
-    // AddressSanitizer the resident size tells nothing about the manager: its allocator holds
-    // freed blocks in a quarantine of up to 256 MB and returns none of it, so the figure grows by
-    // whatever was freed. There, memory lost by mistake is caught by LeakSanitizer when the
-    // manager exits (its exit status, checked above); memory kept by mistake is the plain
-    // build's to find.
+    // that a drained backlog leaves behind unless the manager hands it back. In a sanitizer
+    // build the resident size tells nothing about the manager (kResidentSizeTells); there the
+    // storm's figures are printed, not checked.
     const long idleKb = result["idleKb"];
     const long afterKb = result["afterKb"];
     const long burstPeakKb = result["burstPeakKb"];
@@ -512,12 +521,16 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
     EXPECT_GT(idleKb, 0);
     // The burst did build a backlog (else the check after it would prove nothing).
     EXPECT_GT(burstPeakKb, idleKb + 2 * toleranceKb);
-#ifndef __SANITIZE_ADDRESS__
-    EXPECT_LE(afterKb, idleKb + toleranceKb)
-        << "idle " << idleKb << " kB, after the storm " << afterKb << " kB";
-    EXPECT_LE(afterBurstKb, idleKb + toleranceKb)
-        << "idle " << idleKb << " kB, after the backlog drained " << afterBurstKb << " kB";
-#endif
+    if (kResidentSizeTells) {
+        EXPECT_LE(afterKb, idleKb + toleranceKb)
+            << "idle " << idleKb << " kB, after the storm " << afterKb << " kB";
+        EXPECT_LE(afterBurstKb, idleKb + toleranceKb)
+            << "idle " << idleKb << " kB, after the backlog drained " << afterBurstKb << " kB";
+    } else {
+        std::printf(
+            "storm: the resident size after the storm and the backlog is not checked in "
+            "a sanitizer build\n");
+    }
     EXPECT_EQ(result["afterFds"], result["idleFds"]);
     std::printf(
         "storm: bad datagrams %s; resident %ld kB idle, %ld kB peak, %ld kB after; backlog "
@@ -637,15 +650,16 @@ TEST(ManagerStormTest, ASustainedFloodAboveTheWriteRateStaysWithinTheQueueLimit)
         GTEST_SKIP() << "the flood did not outpace the manager: " << sent << " sent, all written";
     }
     // The queue's text within its limit, plus what the texts' records and the heap add to it and
-    // what one round reads at once. (Under AddressSanitizer the resident size tells nothing, as
-    // above.)
+    // what one round reads at once. (Not in a sanitizer build: kResidentSizeTells.)
     const long idleKb = result["idleKb"];
     const long peakKb = result["peakKb"];
     const long marginKb = std::max(8192L, idleKb / 10);
-#ifndef __SANITIZE_ADDRESS__
-    EXPECT_LE(peakKb, idleKb + kQueueLimitBytes / 1024 + marginKb)
-        << "idle " << idleKb << " kB, peak " << peakKb << " kB";
-#endif
+    if (kResidentSizeTells) {
+        EXPECT_LE(peakKb, idleKb + kQueueLimitBytes / 1024 + marginKb)
+            << "idle " << idleKb << " kB, peak " << peakKb << " kB";
+    } else {
+        std::printf("flood: the peak resident size is not checked in a sanitizer build\n");
+    }
     std::printf(
         "flood: %d s, %ld sent, %ld written, %ld dropped by the system; resident %ld kB "
         "idle, %ld kB peak (queue limit %ld kB)\n",
