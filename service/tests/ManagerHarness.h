@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -441,6 +442,22 @@ inline std::vector<json> ManagerEvents() {
 
 inline std::vector<int> ManagerEventIds() {
     return test::EventIds(ManagerEvents());
+}
+
+// The numbered marks ("tag#N", a STRING value of the trap) of the trap events (2000), in the
+// order they were written; "?" for an event without one.
+inline std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
+    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)\"");
+    std::vector<std::string> marks;
+    for (const json& event : events) {
+        if (event.value("EventID", -1) != 2000) {
+            continue;
+        }
+        const std::string text = event["Strings"].at(0);
+        std::smatch found;
+        marks.push_back(std::regex_search(text, found, mark) ? found[1].str() : "?");
+    }
+    return marks;
 }
 
 // The first insertion string of each event with the shown identifier `id`.

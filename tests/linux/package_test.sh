@@ -168,10 +168,10 @@ writable=$(sed -n 's/^ReadWritePaths=//p' "$unit" | tr '\n' ' ')
 for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS TSAN_OPTIONS; do
     [ -n "${!name:-}" ] && environment+=" $name=${!name}"
 done
-# systemd-socket-activate hands its program only PATH, TERM, USER, HOME and what -E names.
-activate_environment=""
-for variable in $environment; do
-    activate_environment+=" -E $variable"
+# systemd-socket-activate hands its program only the variables it is told to (-E).
+passed_environment=""
+for entry in PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 $environment; do
+    passed_environment+=" -E $entry"
 done
 cat >"$work/run.sh" <<SCRIPT
 set -u
@@ -188,7 +188,7 @@ umask 0027
 # where it learns that IPv6 is there) and, once a datagram arrives, passes them to the manager,
 # which runs as vorma without any capability (the unit's CapabilityBoundingSet is empty).
 env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 $environment \\
-    systemd-socket-activate --datagram$activate_environment -l 0.0.0.0:162 -l '[::]:162' \\
+    systemd-socket-activate --datagram -l 0.0.0.0:162 -l '[::]:162' $passed_environment \\
     setpriv --reuid=$uid --regid=$gid --clear-groups --no-new-privs \\
         --inh-caps=-all --ambient-caps=-all --bounding-set=-all \\
         $exec_start >$work/manager.out 2>&1 &

@@ -80,21 +80,6 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
     return a;
 }
 
-// The numbered marks of the trap events (2000), in the order they were written.
-std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
-    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)\"");
-    std::vector<std::string> marks;
-    for (const json& event : events) {
-        if (event.value("EventID", -1) != 2000) {
-            continue;
-        }
-        const std::string text = event["Strings"].at(0);
-        std::smatch found;
-        marks.push_back(std::regex_search(text, found, mark) ? found[1].str() : "?");
-    }
-    return marks;
-}
-
 // The marks of the filter log lines, in order.
 std::vector<std::string> FilteredMarks(const CManagerInstallation& installation) {
     static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)");

@@ -68,20 +68,6 @@ std::vector<std::string> Numbered(const std::string& tag, int count) {
     return marks;
 }
 
-// The numbered marks of the trap events (2000), in the order they were written.
-std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
-    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)\"");
-    std::vector<std::string> marks;
-    for (const json& event : events) {
-        if (event.value("EventID", -1) == 2000) {
-            const std::string text = event["Strings"].at(0);
-            std::smatch found;
-            marks.push_back(std::regex_search(text, found, mark) ? found[1].str() : "?");
-        }
-    }
-    return marks;
-}
-
 // A stand-in snmpget in the installation's bin folder: `body` is a shell `case` on the last
 // argument (the OID).
 void InstallTool(const CManagerInstallation& installation, const std::string& body) {

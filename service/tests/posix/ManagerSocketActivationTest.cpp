@@ -95,19 +95,6 @@ bool SendNumbered(const std::string& address, const std::string& tag, int count)
     return sent;
 }
 
-std::vector<std::string> WrittenMarks(const std::vector<json>& events) {
-    static const std::regex mark("STRING: \"([A-Za-z0-9-]+#[0-9]+)\"");
-    std::vector<std::string> marks;
-    for (const json& event : events) {
-        if (event.value("EventID", -1) == 2000) {
-            const std::string text = event["Strings"].at(0);
-            std::smatch found;
-            marks.push_back(std::regex_search(text, found, mark) ? found[1].str() : "?");
-        }
-    }
-    return marks;
-}
-
 std::size_t Occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
