@@ -19,8 +19,9 @@ cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMA_BUILD_TES
     -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $cppflags" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $cppflags" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-echo "package: building VormaSnmpManager, VormaSnmpUsmEncrypt and vorma-eventlog"
-cmake --build "$build_dir" -j"$(nproc)" --target VormaSnmpManager VormaSnmpUsmEncrypt vorma-eventlog
+echo "package: building VormaSnmpManager, VormaSnmpUsmEncrypt, vorma-eventlog and the manual pages"
+cmake --build "$build_dir" -j"$(nproc)" --target VormaSnmpManager VormaSnmpUsmEncrypt vorma-eventlog \
+    vorma_package_documents
 echo "package: running CPack"
 (cd "$build_dir" && cpack >cpack.log 2>&1) || { cat "$build_dir/cpack.log"; exit 1; }
 deb=$(ls -t "$build_dir"/vorma-snmp-manager_*.deb | head -n 1)

@@ -24,7 +24,14 @@ struct Sample {
 
 // `{name="value"}`, the value escaped.
 std::string Labels(std::string_view name, std::string_view value) {
-    return "{" + std::string(name) + "=\"" + CCountersFormat::LabelValue(value) + "\"}";
+    // Appended piece by piece: gcc 12 warns (-Wrestrict, wrongly) of a literal added to a
+    // temporary string when optimising.
+    std::string labels = "{";
+    labels += name;
+    labels += "=\"";
+    labels += CCountersFormat::LabelValue(value);
+    labels += "\"}";
+    return labels;
 }
 
 struct Metric {
@@ -316,12 +323,20 @@ std::string CCountersFormat::UnreadAtStopLine(const UnreadBacklog& unread) {
         const std::optional<std::uint64_t>& bytes = (*backlog)->bytes;
         line += line.empty() ? " " : "; ";
         line += family;
+        // Appended piece by piece: gcc 12 warns (-Wrestrict, wrongly) of a literal added to a
+        // temporary string when optimising.
         if (datagrams) {
-            line += " " + std::to_string(*datagrams) + " datagrams";
+            line += ' ';
+            line += std::to_string(*datagrams);
+            line += " datagrams";
         }
         if (bytes) {
-            line += (datagrams ? " (" : " ") + std::to_string(*bytes) + " bytes queued" +
-                    (datagrams ? ")" : "");
+            line += datagrams ? " (" : " ";
+            line += std::to_string(*bytes);
+            line += " bytes queued";
+            if (datagrams) {
+                line += ')';
+            }
         }
         if (!datagrams && !bytes) {
             line += " (the system tells nothing)";
