@@ -8,7 +8,8 @@
 #     test     demo, plus googletest, snmptrapd and pysnmp (test peers), the Japanese locales,
 #              systemd (systemd-analyze, and the system the package is tested under), the Debian
 #              packaging tools and lintian (the package test), and Python's prometheus_client
-#              (the parser of the metrics file)
+#              (the parser of the metrics file), rsyslog with RELP and nftables (the test of
+#              several managers behind a balancer and one collector)
 #     package  build, plus the Debian packaging tools, lintian and the standard MIB modules
 #     fuzz     build, plus clang with libFuzzer and the standard MIB modules
 # Idempotent: installs only what is missing, and shows progress while it does.
@@ -28,7 +29,8 @@ build_packages=(build-essential cmake ninja-build pkg-config
     libsnmp-dev libssl-dev gsoap libgsoap-dev nlohmann-json3-dev libsystemd-dev)
 demo_packages=(snmp snmpd nodejs npm)
 test_packages=(libgtest-dev googletest snmptrapd python3 python3-pysnmp4 python3-prometheus-client
-    locales iproute2 util-linux procps systemd dpkg-dev fakeroot file lintian man-db groff-base)
+    locales iproute2 util-linux procps systemd dpkg-dev fakeroot file lintian man-db groff-base
+    rsyslog rsyslog-relp nftables)
 package_packages=(dpkg-dev fakeroot file lintian man-db groff-base nodejs npm)
 fuzz_packages=(clang-14 libclang-rt-14-dev nodejs npm)
 
