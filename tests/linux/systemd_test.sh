@@ -287,15 +287,16 @@ for i in $(seq 1 100); do
     sleep 0.1
 done
 journal_records >"$work/journal-2000.json"
-python3 - "$work/journal-2000.json" <<'PY' || fail "the journal records of events 2000: $(cat "$work/journal-2000.json")"
+python3 - "$work/journal-2000.json" <<'PY' || fail "the journal records of events 2000 (above): $(cat "$work/journal-2000.json")"
 import json, sys
 records = [json.loads(line) for line in open(sys.argv[1])]
 def find(text):
     found = [r for r in records if text in r.get("MESSAGE", "")]
     assert len(found) == 1, f"{len(found)} records of {text}"
     return found[0]
-common = {"PRIORITY": "6", "SYSLOG_IDENTIFIER": "VORMASNMPManagerService", "SYSLOG_FACILITY": "3",
-          "VORMA_EVENT_ID": "2000", "VORMA_EVENT_TYPE": "4", "VORMA_CATEGORY": "0",
+# No level list is installed: every trap is a warning event.
+common = {"PRIORITY": "4", "SYSLOG_IDENTIFIER": "VORMASNMPManagerService", "SYSLOG_FACILITY": "3",
+          "VORMA_EVENT_ID": "2000", "VORMA_EVENT_TYPE": "2", "VORMA_CATEGORY": "0",
           "VORMA_SOURCE": "VORMASNMPManagerService", "_SYSTEMD_UNIT": "vorma-snmp-manager.service"}
 cases = {"unit-v2c-ipv4": {"VORMA_AGENT_ADDRESS": "127.0.0.1", "VORMA_AGENT_COMMUNITY": "public",
                            "VORMA_SNMP_VERSION": "V2c", "VORMA_AGENT_NAME": "Any agent"},
