@@ -23,12 +23,18 @@ bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type, std::uint16_t c
 
 bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type,
                       const std::vector<std::wstring>& strings) {
+    return ReportToEventLog(eventId, type, strings, {});
+}
+
+bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type,
+                      const std::vector<std::wstring>& strings,
+                      const std::vector<platform::EventField>& fields) {
     // The source is opened and closed for every event: no state is shared between callers.
     platform::EventLogSource source = platform::EventLogSource::Register(kEventSourceName);
     if (!source.IsOpen()) {
         return false;
     }
-    bool written = source.Report(type, 0, eventId, strings);
+    bool written = source.Report(type, 0, eventId, strings, fields);
     source.Deregister();
     return written;
 }

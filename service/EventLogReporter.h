@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EventLog.h"
 #include "platform/MessageFormat.h"
 #include "service/resources/ResourceIds.h"
 
@@ -24,6 +25,10 @@ bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type, std::uint16_t c
                       const std::wstring* strings);
 bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type,
                       const std::vector<std::wstring>& strings = {});
+// The same with named fields, kept where the log keeps them (the journal, as VORMA_name).
+bool ReportToEventLog(std::uint32_t eventId, std::uint16_t type,
+                      const std::vector<std::wstring>& strings,
+                      const std::vector<platform::EventField>& fields);
 
 // The system's text for an error code, or empty text.
 std::wstring FormatSystemError(std::uint32_t code);

@@ -539,8 +539,18 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
         }
         return;
     }
-    const bool reported =
-        ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message), {message});
+    // The header's fields, for a log that keeps named fields (the journal).
+    std::vector<platform::EventField> fields;
+    fields.reserve(4);
+    fields.push_back({"AGENT_ADDRESS", header.address});
+    if (!displayName.empty()) {
+        fields.push_back({"AGENT_NAME", displayName});
+    }
+    fields.push_back(
+        {header.version == L"V3" ? "AGENT_USER" : "AGENT_COMMUNITY", header.community});
+    fields.push_back({"SNMP_VERSION", header.version});
+    const bool reported = ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message),
+                                           {message}, fields);
     // While the dispatch run's batch collects the event, the batch counts it once written.
     if (!platform::EventLogBatch::IsCollecting(MSG_TRAP_RECEIVED)) {
         m_counters.Add(reported ? TrapCount::kEventsWritten : TrapCount::kEventLogFailures);

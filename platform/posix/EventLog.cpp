@@ -2,7 +2,9 @@
 //   {"TimeGenerated":"2026-12-08T11:12:01+09:00","SourceName":"...","EventID":2000,
 //    "EventIdentifier":2000,"EventType":4,"Category":0,"Strings":["..."],"Message":"...\r\n"}
 // Every event is appended with one write under an exclusive flock, so writers in several threads
-// and processes never interleave, and a copy goes to syslog when the machine has one.
+// and processes never interleave. A copy goes to the system journal as a record with fields of its
+// own when the journal is there (JournalRecord), otherwise as one line to syslog when the machine
+// has a syslog socket.
 #include "platform/EventLog.h"
 
 #include <fcntl.h>
@@ -36,6 +38,7 @@
 #include "platform/Registry.h"
 #include "platform/Resources.h"
 #include "platform/Text.h"
+#include "platform/posix/JournalRecord.h"
 #include "platform/posix/LogArchives.h"
 #include "platform/posix/SysRoot.h"
 
@@ -534,6 +537,18 @@ void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t ev
     ::syslog(SyslogPriority(type), "%s", text.c_str());
 }
 
+// The copy of an event outside the log file: a journal record where the journal is there, or
+// where it refuses the record, the syslog line.
+void SendCopy(const std::string& source, std::uint16_t type, std::uint16_t category,
+              std::uint32_t eventId, const std::vector<std::string>& strings,
+              const std::vector<EventField>& fields, const std::string& message) {
+    if (posix::JournalRecord::JournalPresent() &&
+        posix::JournalRecord(source, type, category, eventId, strings, fields, message).Send()) {
+        return;
+    }
+    SendToSyslog(source, type, eventId, message);
+}
+
 // The log file below the system root, its folder made on demand. Sources are registered for
 // every event: the folder made last is remembered per thread, so that a registration costs no
 // look at the file system (a folder removed later is made again by the writer).
@@ -576,6 +591,7 @@ struct ReportedEvent {
     std::uint32_t eventId = 0;
     std::time_t time = 0;
     std::vector<std::wstring> strings;
+    std::vector<EventField> fields;
 };
 
 // Events collected for one file, written with one write.
@@ -590,10 +606,15 @@ struct CollectedEvents {
     }
 };
 
-// The line of one event in the log file, and its message text (for syslog).
+// The line of one event in the log file, and its message text and strings in UTF-8 (for the
+// copy outside the file).
 std::string EventLine(const std::string& sourceName, const ReportedEvent& event,
-                      std::string& message) {
+                      std::string& message, std::vector<std::string>& strings) {
     message = WideToUtf8(EventMessage(event.eventId, event.strings));
+    strings.clear();
+    for (const std::wstring& text : event.strings) {
+        strings.push_back(WideToUtf8(text));
+    }
     std::string line;
     line.reserve(256 + 2 * message.size());
     line.append(R"({"TimeGenerated":")");
@@ -609,7 +630,7 @@ std::string EventLine(const std::string& sourceName, const ReportedEvent& event,
         if (i > 0) {
             line.push_back(',');
         }
-        AppendJsonString(line, WideToUtf8(event.strings[i]));
+        AppendJsonString(line, strings[i]);
     }
     line.append(R"(],"Message":)");
     AppendJsonString(line, message);
@@ -618,7 +639,7 @@ std::string EventLine(const std::string& sourceName, const ReportedEvent& event,
 }
 
 // Writes the collected events with one write (or one per file where the log is moved aside in
-// between), sends each to syslog; the number of events lost.
+// between), sends a copy of each to the journal or syslog; the number of events lost.
 std::size_t WriteCollected(const CollectedEvents& collected) {
     if (collected.events.empty()) {
         return 0;
@@ -626,18 +647,21 @@ std::size_t WriteCollected(const CollectedEvents& collected) {
     std::string lines;
     std::string message;
     std::vector<std::string> messages;
+    std::vector<std::vector<std::string>> strings(collected.events.size());
     std::vector<std::size_t> ends;  // where each event's line ends in `lines`
     messages.reserve(collected.events.size());
     ends.reserve(collected.events.size());
-    for (const ReportedEvent& event : collected.events) {
-        lines.append(EventLine(collected.sources[event.source], event, message));
+    for (std::size_t i = 0; i < collected.events.size(); ++i) {
+        const ReportedEvent& event = collected.events[i];
+        lines.append(EventLine(collected.sources[event.source], event, message, strings[i]));
         messages.push_back(std::move(message));
         ends.push_back(lines.size());
     }
     const std::size_t written = CLogFileWriter::Instance().Append(collected.file, lines);
     for (std::size_t i = 0; i < collected.events.size(); ++i) {
         const ReportedEvent& event = collected.events[i];
-        SendToSyslog(collected.sources[event.source], event.type, event.eventId, messages[i]);
+        SendCopy(collected.sources[event.source], event.type, event.category, event.eventId,
+                 strings[i], event.fields, messages[i]);
     }
     return static_cast<std::size_t>(ends.end() -
                                     std::upper_bound(ends.begin(), ends.end(), written));
@@ -760,7 +784,8 @@ struct EventLogBatch::State {
     }
 
     void Collect(const RegisteredSource& source, std::uint16_t type, std::uint16_t category,
-                 std::uint32_t eventId, const std::vector<std::wstring>& strings) {
+                 std::uint32_t eventId, const std::vector<std::wstring>& strings,
+                 const std::vector<EventField>& fields) {
         if (!collected.events.empty() && collected.file != source.logFile) {
             Write();
         }
@@ -774,7 +799,8 @@ struct EventLogBatch::State {
         if (index == collected.sources.size()) {
             collected.sources.push_back(source.name);
         }
-        collected.events.push_back({index, type, category, eventId, std::time(nullptr), strings});
+        collected.events.push_back(
+            {index, type, category, eventId, std::time(nullptr), strings, fields});
         for (const std::wstring& text : strings) {
             bytes += text.size();
         }
@@ -885,7 +911,8 @@ EventLogSource EventLogSource::Register(std::wstring_view sourceName, std::uint3
 }
 
 bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
-                            const std::vector<std::wstring>& strings) {
+                            const std::vector<std::wstring>& strings,
+                            const std::vector<EventField>& fields) {
     RegisteredSource* source = SourceOf(m_handle);
     if (source == nullptr) {
         return false;
@@ -893,17 +920,18 @@ bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uin
     try {
         if (t_batch != nullptr) {
             if (t_batch->eventId == eventId) {
-                t_batch->Collect(*source, type, category, eventId, strings);
+                t_batch->Collect(*source, type, category, eventId, strings, fields);
                 return true;
             }
             t_batch->Write();  // what the thread reported before this event goes first
         }
-        const ReportedEvent event{0, type, category, eventId, std::time(nullptr), strings};
+        const ReportedEvent event{0, type, category, eventId, std::time(nullptr), strings, fields};
         std::string message;
-        const std::string line = EventLine(source->name, event, message);
+        std::vector<std::string> utf8Strings;
+        const std::string line = EventLine(source->name, event, message, utf8Strings);
         const bool written =
             CLogFileWriter::Instance().Append(source->logFile, line) == line.size();
-        SendToSyslog(source->name, type, eventId, message);
+        SendCopy(source->name, type, category, eventId, utf8Strings, fields, message);
         return written;
     } catch (const std::exception&) {
         return false;

@@ -43,8 +43,10 @@ EventLogSource EventLogSource::Register(std::wstring_view sourceName, std::uint3
     return EventLogSource(reinterpret_cast<std::uintptr_t>(handle));
 }
 
+// The Windows log keeps no named fields: an event's fields are not written.
 bool EventLogSource::Report(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
-                            const std::vector<std::wstring>& strings) {
+                            const std::vector<std::wstring>& strings,
+                            const std::vector<EventField>& /*fields*/) {
     if (m_handle == 0 || strings.size() > 0xFFFF) {
         return false;
     }

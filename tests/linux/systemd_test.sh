@@ -280,6 +280,42 @@ for text in unit-v2c-ipv4 unit-v2c-ipv6 unit-v3; do
     wait_events "$text" 1 || fail "the trap $text was not written"
 done
 
+# ---- the same events as journal records with fields of their own
+journal_records() { inside journalctl --no-pager VORMA_EVENT_ID=2000 -o json; }
+for i in $(seq 1 100); do
+    [ "$(journal_records | grep -c 'unit-v')" -ge 3 ] && break
+    sleep 0.1
+done
+journal_records >"$work/journal-2000.json"
+python3 - "$work/journal-2000.json" <<'PY' || fail "the journal records of events 2000 (above): $(cat "$work/journal-2000.json")"
+import json, sys
+records = [json.loads(line) for line in open(sys.argv[1])]
+def find(text):
+    found = [r for r in records if text in r.get("MESSAGE", "")]
+    assert len(found) == 1, f"{len(found)} records of {text}"
+    return found[0]
+# No level list is installed: every trap is a warning event.
+common = {"PRIORITY": "4", "SYSLOG_IDENTIFIER": "VORMASNMPManagerService", "SYSLOG_FACILITY": "3",
+          "VORMA_EVENT_ID": "2000", "VORMA_EVENT_TYPE": "2", "VORMA_CATEGORY": "0",
+          "VORMA_SOURCE": "VORMASNMPManagerService", "_SYSTEMD_UNIT": "vorma-snmp-manager.service"}
+cases = {"unit-v2c-ipv4": {"VORMA_AGENT_ADDRESS": "127.0.0.1", "VORMA_AGENT_COMMUNITY": "public",
+                           "VORMA_SNMP_VERSION": "V2c", "VORMA_AGENT_NAME": "Any agent"},
+         "unit-v2c-ipv6": {"VORMA_AGENT_ADDRESS": "::1", "VORMA_AGENT_COMMUNITY": "public",
+                           "VORMA_SNMP_VERSION": "V2c", "VORMA_AGENT_NAME": "Any agent"},
+         "unit-v3": {"VORMA_AGENT_ADDRESS": "127.0.0.1", "VORMA_AGENT_USER": "unituser",
+                     "VORMA_SNMP_VERSION": "V3"}}
+for text, own in cases.items():
+    record = find(text)
+    for name, value in {**common, **own}.items():
+        assert record.get(name) == value, f"{text}: {name} is {record.get(name)!r}, want {value!r}"
+    message = record["MESSAGE"]
+    # The message is the trap text as the event log holds it, line feeds kept, no CR.
+    assert "\n" in message and "\r" not in message, repr(message)
+    assert record["VORMA_STRING_1"].replace("\r\n", "\n").rstrip("\n") == message, text
+    assert "VORMA_AGENT_COMMUNITY" not in record or "VORMA_AGENT_USER" not in record
+PY
+note "a journal record of an event 2000: $(grep unit-v2c-ipv4 "$work/journal-2000.json")"
+
 # ---- a restart during a stream of 2,000 traps/s loses nothing
 stream restart 12000 2000 &
 sending=$!
@@ -294,6 +330,15 @@ written=$(stream_written restart)
 events=$(stream_events restart)
 note "restart under a stream of 2,000 traps/s: sent 12000, written $written ($events events)"
 [ "$written" = 12000 ] && [ "$events" = 12000 ] || fail "the restart lost traps: $written of 12000 written ($events events)"
+# The journal, not rate-limited for the service, holds a record of every event.
+journal_count() { inside sh -c "journalctl --no-pager VORMA_EVENT_ID=2000 -o cat | grep -c 'vbench-$1-'"; }
+for i in $(seq 1 100); do
+    [ "$(journal_count restart)" -ge "$events" ] && break
+    sleep 0.1
+done
+records=$(journal_count restart)
+note "journal records of the restart's stream: $records"
+[ "$records" = "$events" ] || fail "the journal holds $records records of the $events events of the restart's stream"
 
 # ---- kill -9: systemd restarts the service (RestartSec=5s); what the crash lost is measured
 main=$(property MainPID)
