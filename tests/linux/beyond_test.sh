@@ -45,7 +45,11 @@ stop_daemons() {
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.2
         done
-        kill -KILL "$pid" 2>/dev/null || true
+        if kill -KILL "$pid" 2>/dev/null; then
+            echo "$name ($pid) did not stop within 20 s of SIGTERM: killed"
+        else
+            echo "$name ($pid) stopped in about $(awk -v i="$i" 'BEGIN { print (i - 1) * 0.2 }') s"
+        fi
     done
 }
 if [ "${1:-}" = --hold ]; then
@@ -109,7 +113,6 @@ rate=${BEYOND_RATE:-1000}
 hosts=(vorma-mgr-1 vorma-mgr-2 vorma-mgr-3)
 
 # ---- the namespaces: one holder process each
-holders=()
 dirs=()
 nspid() { cat "$work/$1/holder.pid"; }
 start_holder() {
@@ -118,17 +121,26 @@ start_holder() {
     dirs+=("$work/$name")
     unshare --net --mount --uts --propagation private bash "$self" --hold "$role" "$work/$name" $$ \
         >"$work/$name/holder.out" 2>&1 &
-    holders+=($!)
 }
-cleanup() {
-    local rc=$? d i
-    for d in "${dirs[@]}"; do touch "$d/stop"; done
-    for i in $(seq 1 150); do
-        local alive=0 p
-        for p in "${holders[@]}"; do kill -0 "$p" 2>/dev/null && alive=1; done
-        [ "$alive" = 0 ] && break
+# Stops the holders of the directories given (each stops its daemons) and waits for them.
+stop_holders() {
+    local d p i alive
+    for d in "$@"; do if [ -d "$d" ]; then touch "$d/stop"; fi; done
+    for i in $(seq 1 300); do
+        alive=0
+        for d in "$@"; do
+            p=$(cat "$d/holder.pid" 2>/dev/null) || continue
+            kill -0 "$p" 2>/dev/null && alive=1
+        done
+        [ "$alive" = 0 ] && return 0
         sleep 0.2
     done
+}
+cleanup() {
+    local rc=$? d p
+    # The manager hosts first, while the collector still takes what they send; then the rest.
+    stop_holders "$work"/m[123]
+    stop_holders "${dirs[@]}"
     for d in "${dirs[@]}"; do
         for p in "$d"/*.pid; do
             if [ -f "$p" ]; then kill -KILL "$(cat "$p")" 2>/dev/null || true; fi
