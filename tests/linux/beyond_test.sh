@@ -54,9 +54,12 @@ stop_daemons() {
 }
 if [ "${1:-}" = --hold ]; then
     role=$2 dir=$3 outer=$4
+    # This machine's /sys, and what is mounted below it, read-only in here.
+    awk '$2 == "/sys" || $2 ~ "^/sys/" { print $2 }' /proc/self/mounts | while read -r m; do
+        mount -o remount,bind,ro "$m" 2>/dev/null || true
+    done
     if [ "$role" = host ]; then
-        # The host's /sys stays read-only here; its own tmpfs where its daemons write.
-        mount -o remount,bind,ro /sys
+        # Its own tmpfs where its daemons write.
         for d in /run /tmp /var/tmp /var/spool/rsyslog; do
             mount -t tmpfs -o mode=0755 tmpfs "$d"
         done
@@ -95,6 +98,7 @@ for module in imjournal omrelp imrelp mmjsonparse; do
     [ -f "$moddir/$module.so" ] ||
         skip "the rsyslog module $module is missing (packages rsyslog, rsyslog-relp)"
 done
+[ -d /var/spool/rsyslog ] || skip "rsyslog's work directory /var/spool/rsyslog is missing (package rsyslog)"
 unshare --net --mount --uts --propagation private true 2>/dev/null ||
     skip "no private network, mount and UTS namespaces here"
 manager=$build/service/VormaSnmpManager
@@ -150,6 +154,8 @@ cleanup() {
     exit "$rc"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 
 host_dir() {
     local dir=$work/$1 name=$2
