@@ -182,9 +182,18 @@ if(VORMA_BUILD_TESTS)
                          LinuxPackage.UnitPassesVerifyAndSecurityChecks
                          LinuxPackage.RunsUnderARealSystemd
         PROPERTIES SKIP_RETURN_CODE 77)
+    # The deployment of deploy/: three managers behind the nftables balancer, their journal
+    # records shipped by rsyslog over RELP to one collector, all in namespaces of the test's own
+    # (root, rsyslog with rsyslog-relp, nftables, systemd-journald).
+    add_test(NAME Deployment.BalancedManagersShipToOneCollector
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tests/linux/beyond_test.sh ${CMAKE_BINARY_DIR}
+                ${CMAKE_BINARY_DIR}/beyond-test)
+    set_tests_properties(Deployment.BalancedManagersShipToOneCollector
+        PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
     if(VORMA_SANITIZER STREQUAL "address")
         # The known one-off leak of Net-SNMP is suppressed, as for the other runs of the manager.
         set_tests_properties(LinuxPackage.InstallsIntoAScratchRootAndRunsAsTheUnprivilegedUser
+                             Deployment.BalancedManagersShipToOneCollector
             PROPERTIES ENVIRONMENT
             "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/service/tests/netsnmp-lsan.supp")
     endif()
