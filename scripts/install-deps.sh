@@ -19,7 +19,8 @@
 # Debian its snmptrapd.socket would hold UDP port 162 on both families at every boot, so its socket
 # and its service are masked (undo with `systemctl unmask snmptrapd.socket snmptrapd.service`).
 # The snmpd that the demo runs is its own; the system's snmpd.service, when this script installed
-# it, is disabled.
+# it, is disabled; so is the system's rsyslog.service when this script installed rsyslog (the test of
+# several managers runs rsyslogd only in namespaces of its own).
 set -euo pipefail
 
 DEPS_DIR=${VORMA_DEPS_DIR:-/opt/vorma-deps}
@@ -70,6 +71,8 @@ done
 
 snmpd_was_installed=0
 installed snmpd && snmpd_was_installed=1
+rsyslog_was_installed=0
+installed rsyslog && rsyslog_was_installed=1
 
 # snmptrapd must never hold port 162: its units are masked before the package can start them.
 if printf '%s\n' "${missing[@]}" | grep -qx snmptrapd || installed snmptrapd; then
@@ -114,6 +117,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     if [ "$snmpd_was_installed" = 0 ] && installed snmpd; then
         systemctl disable --quiet snmpd.service 2>/dev/null || true
         say "disabled the system's snmpd.service (the demo runs an snmpd of its own)"
+    fi
+    if [ "$rsyslog_was_installed" = 0 ] && installed rsyslog; then
+        systemctl disable --quiet rsyslog.service 2>/dev/null || true
+        say "disabled the system's rsyslog.service (the deployment test runs rsyslogd in namespaces of its own)"
     fi
 fi
 
