@@ -36,10 +36,19 @@ src=$(cd "$(dirname "$self")/../.." && pwd)
 
 # ---- inside a namespace: hold it (and, for a host, its mounts) until told to stop or until the
 # test ends, then stop the daemons started in it.
+# PIDs are this machine's and are reused: a recorded PID is signalled only while it still names a
+# process in the network namespace `want` says (same: this one's; other: not this one's).
+in_netns() {  # PID same|other
+    local theirs ours
+    theirs=$(readlink "/proc/$1/ns/net" 2>/dev/null) || return 1
+    ours=$(readlink /proc/self/ns/net)
+    if [ "$2" = same ]; then [ "$theirs" = "$ours" ]; else [ "$theirs" != "$ours" ]; fi
+}
 stop_daemons() {
     local dir=$1 name pid i
     for name in manager rsyslogd journald; do
         pid=$(cat "$dir/$name.pid" 2>/dev/null) || continue
+        in_netns "$pid" same || continue
         kill -TERM "$pid" 2>/dev/null || continue
         for i in $(seq 1 100); do
             kill -0 "$pid" 2>/dev/null || break
@@ -147,7 +156,13 @@ cleanup() {
     stop_holders "${dirs[@]}"
     for d in "${dirs[@]}"; do
         for p in "$d"/*.pid; do
-            if [ -f "$p" ]; then kill -KILL "$(cat "$p")" 2>/dev/null || true; fi
+            [ -f "$p" ] || continue
+            p=$(cat "$p")
+            # Only what still runs in one of the test's namespaces, named as the test's daemons.
+            if in_netns "$p" other &&
+                grep -qaE "$work|rsyslogd|systemd-journald|VormaSnmpManager" "/proc/$p/cmdline" 2>/dev/null; then
+                kill -KILL "$p" 2>/dev/null || true
+            fi
         done
     done
     if [ "$rc" = 0 ]; then rm -rf "$work"; else echo "beyond test: its files are kept in $work"; fi
