@@ -608,6 +608,21 @@ inline long OpenDescriptorCount(pid_t pid) {
     return count;
 }
 
+// The descriptors that the process keeps open: the fewest of samples over 1.2 s, longer than the
+// once-a-second rewrite of the status and metrics files, whose descriptors come and go (a slow
+// build, such as a sanitizer's, can be caught with one of them open).
+inline long SettledDescriptorCount(pid_t pid) {
+    long fewest = -1;
+    for (int i = 0; i < 12; ++i) {
+        const long count = OpenDescriptorCount(pid);
+        if (count >= 0 && (fewest < 0 || count < fewest)) {
+            fewest = count;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return fewest;
+}
+
 // Runs `scenario` in a child process in a private network namespace and returns its JSON result,
 // or {"skip": why} / {"failure": why}.
 inline json RunScenario(const std::function<json()>& scenario) {

@@ -383,7 +383,7 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
         }
         const pid_t pid = manager.Pid();
         out["idleKb"] = IdleResidentKb(pid);
-        out["idleFds"] = OpenDescriptorCount(pid);
+        out["idleFds"] = SettledDescriptorCount(pid);
         out["bufferErrorsBefore"] = UdpReceiveBufferErrors();
 
         // The storm: each valid trap followed by its share of bad datagrams.
@@ -412,7 +412,7 @@ TEST(ManagerStormTest, EveryValidTrapOfAStormOfBadDatagramsIsWrittenInOrder) {
         out["stormWritten"] = WaitForTrapEvents(written, kWarmUpTraps + kValidTraps, manager);
         out["peakKb"] = peakKb;
         out["afterKb"] = IdleResidentKb(pid);
-        out["afterFds"] = OpenDescriptorCount(pid);
+        out["afterFds"] = SettledDescriptorCount(pid);
         out["bad"] = bad.Counts();
 
         // A backlog: valid traps all at once while another writer holds the event log's lock, so
