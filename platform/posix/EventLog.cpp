@@ -39,6 +39,7 @@
 #include "platform/Resources.h"
 #include "platform/Text.h"
 #include "platform/posix/JournalRecord.h"
+#include "platform/posix/LocalSocketCheck.h"
 #include "platform/posix/LogArchives.h"
 #include "platform/posix/SysRoot.h"
 
@@ -477,38 +478,13 @@ class CLogFileWriter {
     LogLimits m_limits;
 };
 
-int SyslogPriority(std::uint16_t type) {
-    switch (type) {
-        case kEventTypeError:
-            return LOG_ERR;
-        case kEventTypeWarning:
-            return LOG_WARNING;
-        default:
-            return LOG_INFO;
-    }
-}
-
-// Whether the machine has a syslog socket, looked at again at most every 10 seconds.
-bool SyslogPresent() {
-    using Clock = std::chrono::steady_clock;
-    static std::atomic<bool> present{false};
-    static std::atomic<Clock::rep> nextCheck{0};
-    Clock::rep now = Clock::now().time_since_epoch().count();
-    if (now >= nextCheck.load(std::memory_order_relaxed)) {
-        struct stat st {};
-        present = ::stat(kSyslogSocket, &st) == 0 && S_ISSOCK(st.st_mode);
-        nextCheck =
-            now + std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(10)).count();
-    }
-    return present;
-}
-
 // Sends the event to syslog when the machine has one. The connection stays open; the ident is
 // process-wide state of the C library, so the sends of all sources take turns and the ident is
 // changed only when another source reports.
 void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t eventId,
                   const std::string& message) {
-    if (!SyslogPresent()) {
+    static posix::LocalSocketCheck syslogSocket(kSyslogSocket);
+    if (!syslogSocket.Present()) {
         return;
     }
     // One line: the line ends of the message become blanks.
@@ -534,7 +510,7 @@ void SendToSyslog(const std::string& ident, std::uint16_t type, std::uint32_t ev
         ::openlog(currentIdent.c_str(), LOG_PID | LOG_NDELAY, LOG_DAEMON);
         opened = true;
     }
-    ::syslog(SyslogPriority(type), "%s", text.c_str());
+    ::syslog(posix::JournalRecord::SyslogPriority(type), "%s", text.c_str());
 }
 
 // The copy of an event outside the log file: a journal record where the journal is there, or

@@ -1,13 +1,10 @@
 #include "platform/posix/JournalRecord.h"
 
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <systemd/sd-journal.h>
 
-#include <atomic>
-#include <chrono>
-
 #include "platform/Text.h"
+#include "platform/posix/LocalSocketCheck.h"
 
 namespace platform::posix {
 namespace {
@@ -56,7 +53,7 @@ JournalRecord::JournalRecord(std::string_view source, std::uint16_t type, std::u
                              const std::vector<EventField>& fields, std::string_view message) {
     m_fields.reserve(9 + strings.size() + fields.size());
     m_fields.push_back("MESSAGE=" + JournalMessage(message));
-    m_fields.push_back("PRIORITY=" + std::to_string(Priority(type)));
+    m_fields.push_back("PRIORITY=" + std::to_string(SyslogPriority(type)));
     m_fields.push_back("SYSLOG_FACILITY=3");  // daemon, as the syslog copy
     Add("SYSLOG_IDENTIFIER", source);
     std::string prefixed(kJournalFieldPrefix);
@@ -98,27 +95,18 @@ bool JournalRecord::Send() const {
 }
 
 namespace {
-using Clock = std::chrono::steady_clock;
-std::atomic<Clock::rep> g_nextLook{0};  // when JournalPresent looks at the socket again
+constinit LocalSocketCheck g_journalSocket(kJournalSocket);
 }  // namespace
 
 bool JournalRecord::JournalPresent() {
-    static std::atomic<bool> present{false};
-    const Clock::rep now = Clock::now().time_since_epoch().count();
-    if (now >= g_nextLook.load(std::memory_order_acquire)) {
-        struct stat st {};
-        present = ::stat(kJournalSocket, &st) == 0 && S_ISSOCK(st.st_mode);
-        g_nextLook =
-            now + std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(10)).count();
-    }
-    return present;
+    return g_journalSocket.Present();
 }
 
 void JournalRecord::LookAgain() {
-    g_nextLook.store(0, std::memory_order_release);
+    g_journalSocket.LookAgain();
 }
 
-int JournalRecord::Priority(std::uint16_t type) {
+int JournalRecord::SyslogPriority(std::uint16_t type) {
     switch (type) {
         case kEventTypeError:
             return 3;

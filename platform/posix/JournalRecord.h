@@ -36,8 +36,9 @@ class JournalRecord {
     // socket, as the tests do).
     static void LookAgain();
 
-    // The journal's priority of an event type: 3 error, 4 warning, 6 for the others.
-    static int Priority(std::uint16_t type);
+    // The syslog priority of an event type, which is the journal's PRIORITY too: 3 (LOG_ERR) for
+    // an error, 4 (LOG_WARNING) for a warning, 6 (LOG_INFO) for the others.
+    static int SyslogPriority(std::uint16_t type);
 
   private:
     void Add(std::string_view name, std::string_view value);
