@@ -82,9 +82,9 @@ container_hierarchies() {
         echo "name=systemd:name=systemd unified: memory:memory devices:devices pids:pids"
     fi
 }
-for spec in $(container_hierarchies); do
-    option=${spec%%:*}
-    key=${spec#*:}
+for hierarchy in $(container_hierarchies); do
+    option=${hierarchy%%:*}
+    key=${hierarchy#*:}
     mount_point=$(hierarchy_mount "$option")
     [ -n "$mount_point" ] || continue
     dir=$mount_point$(own_cgroup "$key")/$cg_name
