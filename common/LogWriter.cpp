@@ -12,7 +12,7 @@
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "platform/TextFile.h"
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 
 namespace fs = std::filesystem;
 

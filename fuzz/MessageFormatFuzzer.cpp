@@ -12,7 +12,7 @@
 #include "fuzz/FuzzInstallation.h"
 #include "fuzz/FuzzText.h"
 #include "platform/MessageFormat.h"
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 #include "settings/SettingLines.h"
 
 namespace {

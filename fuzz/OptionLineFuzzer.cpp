@@ -10,7 +10,7 @@
 #include "fuzz/FuzzInstallation.h"
 #include "fuzz/FuzzText.h"
 #include "getpoll/GetOidEntry.h"
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 #include "settings/UsmEntry.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ObjectName.h"
 #include "fuzz/FuzzInstallation.h"
 #include "traps/SnmpApi.h"
 #include "traps/TrapRenderer.h"
@@ -128,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
 
     const std::string line = input.ConsumeRandomLengthString(512);
-    CTrapRenderer::ShortenObjectName(line);
+    ShortenObjectName(line);
     CTrapRenderer::DecorateLine(line);
     CTrapRenderer::SenderAddress(line);
 

@@ -4,13 +4,12 @@
 #include <utility>
 
 #include "common/LogWriter.h"
+#include "common/ObjectName.h"
 #include "getpoll/GetOidList.h"
 #include "getpoll/Snmpget.h"
 #include "platform/Path.h"
 #include "platform/Text.h"
-#include "service/EventLogReporter.h"
-#include "traps/ListEvaluation.h"
-#include "traps/TrapRenderer.h"
+#include "reporter/EventLogReporter.h"
 
 namespace {
 
@@ -22,25 +21,17 @@ bool IsLineEnd(char c) {
 
 }  // namespace
 
-CGetCycle::CGetCycle(std::wstring installDir, std::wstring snmpDir,
-                     const std::vector<std::wstring>& whiteList,
-                     const std::vector<std::wstring>& blackList, const EventLevelList& levelList,
+CGetCycle::CGetCycle(std::wstring installDir, std::wstring snmpDir, ResultLists lists,
                      std::wstring filterLogBasePath, std::mutex& writeMutex,
                      StopPredicate isStopping, LineDecorator decorateLine, ResultObserver onResult)
     : m_installDir(std::move(installDir)),
       m_snmpDir(std::move(snmpDir)),
-      m_whiteList(whiteList),
-      m_blackList(blackList),
-      m_levelList(levelList),
+      m_lists(std::move(lists)),
       m_filterLogBasePath(std::move(filterLogBasePath)),
       m_writeMutex(writeMutex),
       m_isStopping(std::move(isStopping)),
       m_decorateLine(std::move(decorateLine)),
-      m_onResult(std::move(onResult)) {
-    if (!m_decorateLine) {
-        m_decorateLine = [](std::string_view line) { return CTrapRenderer::DecorateLine(line); };
-    }
-}
+      m_onResult(std::move(onResult)) {}
 
 void CGetCycle::Run() {
     try {
@@ -69,7 +60,7 @@ void CGetCycle::HandleEntry(const GetOidEntry& entry, CLogWriter& filterLog) con
         return;
     }
     const std::wstring text = BuildResultText(entry, output, m_decorateLine);
-    if (IsExcluded(text, m_whiteList, m_blackList)) {
+    if (m_lists.isExcluded(text)) {
         if (!filterLog.WriteFormat(L"%s", text)) {
             ReportToEventLog(
                 MSG_SETTINGS_ERROR, kEventError,
@@ -77,7 +68,7 @@ void CGetCycle::HandleEntry(const GetOidEntry& entry, CLogWriter& filterLog) con
         }
         return;
     }
-    ReportToEventLog(MSG_GET_RESULT, GetEventType(text, m_levelList), {text});
+    ReportToEventLog(MSG_GET_RESULT, m_lists.eventTypeOf(text), {text});
 }
 
 std::wstring CGetCycle::BuildResultText(const GetOidEntry& entry, const std::wstring& toolOutput,
@@ -100,7 +91,7 @@ std::wstring CGetCycle::BuildValueText(const std::wstring& toolOutput,
 
     // The name part before the first "=" is shortened; the rest keeps the "=".
     const std::size_t equals = output.find('=');
-    std::string line = CTrapRenderer::ShortenObjectName(output.substr(0, equals)) + " " +
+    std::string line = ShortenObjectName(output.substr(0, equals)) + " " +
                        (equals == std::string::npos ? std::string() : output.substr(equals));
 
     if (line.find("Hex-") != std::string::npos) {

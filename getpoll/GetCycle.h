@@ -9,6 +9,7 @@
 // before each request; a request that has started is always finished.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -16,7 +17,6 @@
 #include <vector>
 
 #include "getpoll/GetOidEntry.h"
-#include "settings/EventLevels.h"
 
 class CLogWriter;
 
@@ -27,20 +27,26 @@ class CGetCycle {
     // "name = value" (code page 932) with the numeric forms of the MIB tree added, or empty text
     // when the line has no "=". The MIB tree belongs to Net-SNMP, whose calls must not run on two
     // threads at once: beside a running SNMP engine pass the engine's CSnmpApi::DecorateLine,
-    // which takes its library lock. The default calls the trap renderer directly.
+    // which takes its library lock.
     using LineDecorator = std::function<std::string(std::string_view)>;
+
+    // The white, black and level lists of the trap dispatch, which every result text goes
+    // through as a trap text does. Both are called on the pass's thread and must only read.
+    struct ResultLists {
+        // True when the lists hold the text back (to the filter log).
+        std::function<bool(const std::wstring& text)> isExcluded;
+        // The event type of a text that goes to the event log.
+        std::function<std::uint16_t(const std::wstring& text)> eventTypeOf;
+    };
 
     // Told of each request's outcome: true when it was answered, false when it failed.
     using ResultObserver = std::function<void(bool answered)>;
     static constexpr unsigned kFilterLogFilesToKeep = 5;
 
-    // The lists and the write mutex must outlive the object and must not change while a pass
-    // runs; they are only read.
-    CGetCycle(std::wstring installDir, std::wstring snmpDir,
-              const std::vector<std::wstring>& whiteList,
-              const std::vector<std::wstring>& blackList, const EventLevelList& levelList,
+    // The write mutex must outlive the object.
+    CGetCycle(std::wstring installDir, std::wstring snmpDir, ResultLists lists,
               std::wstring filterLogBasePath, std::mutex& writeMutex, StopPredicate isStopping,
-              LineDecorator decorateLine = {}, ResultObserver onResult = {});
+              LineDecorator decorateLine, ResultObserver onResult = {});
 
     // One pass: loads <SNMP data folder>/Config/GetOIDList.txt and handles its requests in file
     // order until they are done or a stop is requested. Never throws.
@@ -62,9 +68,7 @@ class CGetCycle {
 
     std::wstring m_installDir;
     std::wstring m_snmpDir;
-    const std::vector<std::wstring>& m_whiteList;
-    const std::vector<std::wstring>& m_blackList;
-    const EventLevelList& m_levelList;
+    ResultLists m_lists;
     std::wstring m_filterLogBasePath;
     std::mutex& m_writeMutex;
     StopPredicate m_isStopping;

@@ -1,6 +1,6 @@
 #include "getpoll/GetOidList.h"
 
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 #include "settings/SettingLines.h"
 
 std::vector<GetOidEntry> LoadGetOidList(const std::wstring& path) {

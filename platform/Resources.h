@@ -1,6 +1,6 @@
 // Texts compiled into the program: the string table and the message table. Windows: the module's
 // resources (LoadStringW, FormatMessageW with FORMAT_MESSAGE_FROM_HMODULE). POSIX: the tables
-// generated at build time from the same source (service/resources/Messages.json).
+// generated at build time from the same source (reporter/resources/Messages.json).
 #pragma once
 
 #include <cstdint>

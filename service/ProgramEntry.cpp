@@ -2,8 +2,8 @@
 
 #include "platform/Service.h"
 #include "platform/Win32Error.h"
+#include "reporter/ServiceNames.h"
 #include "service/ServiceHost.h"
-#include "service/ServiceNames.h"
 #include "service/VormaSNMPManageService.h"
 
 namespace {

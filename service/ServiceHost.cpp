@@ -5,7 +5,7 @@
 
 #include "platform/Event.h"
 #include "platform/Service.h"
-#include "service/ServiceNames.h"
+#include "reporter/ServiceNames.h"
 
 namespace {
 

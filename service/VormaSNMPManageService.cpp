@@ -6,8 +6,8 @@
 #include "platform/Text.h"
 #include "platform/Win32Error.h"
 #include "product/Registry.h"
-#include "service/EventLogReporter.h"
-#include "service/ServiceNames.h"
+#include "reporter/EventLogReporter.h"
+#include "reporter/ServiceNames.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "platform/Text.h"
 #include "platform/TextFile.h"
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "settings/SnmpV3Settings.h"
 
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 #include "settings/SettingLines.h"
 
 namespace {

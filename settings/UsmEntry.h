@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 
 struct UsmEntry {
     std::wstring engineId;

@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "platform/Text.h"
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 #include "traps/PatternCache.h"
 
 namespace {

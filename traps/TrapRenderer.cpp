@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/ObjectName.h"
 #include "platform/Text.h"
 #include "traps/Cp932Converter.h"
 
@@ -68,10 +69,6 @@ std::string Trim(std::string_view text) {
     }
     const std::size_t last = text.find_last_not_of(' ');
     return std::string(text.substr(first, last - first + 1));
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 const std::string& AuthenticationFailureMark() {
@@ -296,34 +293,6 @@ std::string CTrapRenderer::FormatTimeTicks(std::uint32_t ticks) {
                   static_cast<int>(rest % 3600 / 60), static_cast<int>(rest % 60),
                   static_cast<int>(ticks % 100));
     return text;
-}
-
-std::string CTrapRenderer::ShortenObjectName(std::string_view input) {
-    std::string text(input.substr(0, input.find('=')));
-    const std::size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        text.erase(0, colon + 1);
-    }
-    std::string parent;
-    bool noDotLeft = false;
-    while (true) {
-        const std::size_t dot = text.find('.');
-        if (dot == std::string::npos) {
-            noDotLeft = true;
-            break;
-        }
-        const char next = dot + 1 < text.size() ? text[dot + 1] : '\0';
-        if (IsDigit(next) || next == '"') {
-            parent.clear();
-            break;
-        }
-        parent = text.substr(0, dot);
-        text.erase(0, dot + 1);
-    }
-    if (noDotLeft && !parent.empty()) {
-        text = parent + "." + text;
-    }
-    return Trim(text);
 }
 
 namespace {

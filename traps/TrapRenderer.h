@@ -56,10 +56,6 @@ class CTrapRenderer {
     // "Timeticks: (%u) %d days, %02d:%02d:%02d.%02d" of hundredths of a second.
     static std::string FormatTimeTicks(std::uint32_t ticks);
 
-    // The object's own name and index: module prefix and parent names removed, except that a
-    // dotted name without index keeps its last two components.
-    static std::string ShortenObjectName(std::string_view text);
-
     // The dotted decimal form of an object name, or "UnknowOID" when the MIBs cannot parse it.
     // Remembered per thread for the names seen last, until ForgetLoadedMibs.
     static std::string NumericOid(const std::string& name);

@@ -20,8 +20,8 @@
 #include "platform/Text.h"
 #include "product/AgentAddress.h"
 #include "product/RegistryRoot.h"
-#include "service/EventLogReporter.h"
-#include "service/ServiceNames.h"
+#include "reporter/EventLogReporter.h"
+#include "reporter/ServiceNames.h"
 #include "settings/FilterList.h"
 #include "settings/SnmpV3Settings.h"
 #include "traps/CountersFormat.h"
@@ -612,7 +612,9 @@ void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring
     // The MIB tree belongs to Net-SNMP, which the receive rounds use at the same time: the pass
     // decorates its results under the engine's library lock.
     CGetCycle(
-        std::move(installDir), std::move(snmpDir), m_whiteList, m_blackList, m_levelList,
+        std::move(installDir), std::move(snmpDir),
+        {[this](const std::wstring& text) { return IsExcluded(text, m_whiteList, m_blackList); },
+         [this](const std::wstring& text) { return GetEventType(text, m_levelList); }},
         m_filterLogBasePath, m_writeMutex, [this] { return IsStopping() != 0; },
         [this](std::string_view line) { return m_snmpApi.DecorateLine(line); },
         [this](bool answered) {

@@ -6,12 +6,12 @@
 
 #include "getpoll/GetOidEntry.h"
 #include "getpoll/GetOidList.h"
-#include "getpoll/OptionLine.h"
 #include "platform/NamedMutex.h"
 #include "platform/Path.h"
 #include "platform/Program.h"
 #include "platform/TextFile.h"
 #include "product/RegistryRoot.h"
+#include "settings/OptionLine.h"
 #include "settings/SettingLines.h"
 #include "settings/SnmpV3Settings.h"
 #include "settings/UsmEntry.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "getpoll/OptionLine.h"
 #include "platform/Text.h"
+#include "settings/OptionLine.h"
 
 namespace {
 

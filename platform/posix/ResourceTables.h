@@ -1,5 +1,5 @@
 // POSIX only: the message and string tables that the build generates from
-// service/resources/Messages.json (on Windows the same texts are the module's resources).
+// reporter/resources/Messages.json (on Windows the same texts are the module's resources).
 #pragma once
 
 #include <cstddef>

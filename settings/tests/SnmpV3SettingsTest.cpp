@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "common/Crypt.h"
-#include "getpoll/OptionLine.h"
 #include "platform/Text.h"
 #include "platform/TextFile.h"
+#include "settings/OptionLine.h"
 #include "settings/SnmpV3Settings.h"
 #include "settings/UsmEntry.h"
 #include "tests/support/ApplicationLog.h"

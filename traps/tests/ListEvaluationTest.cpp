@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 #include "tests/support/EventLogFile.h"
 #include "tests/support/TempSysRoot.h"
 #include "traps/ListEvaluation.h"

@@ -23,6 +23,7 @@
 #include "tests/support/IsolatedChild.h"
 #include "tests/support/ScopedLocale.h"
 #include "tests/support/TempSysRoot.h"
+#include "traps/ListEvaluation.h"
 #include "traps/SnmpApi.h"
 
 namespace {
@@ -82,7 +83,9 @@ class GetPassAgentTest : public ::testing::Test {
             installDir = m_installation->InstallDir();
         }
         CGetCycle cycle(
-            Wide(installDir), Wide(m_installation->SnmpDir()), m_white, m_black, m_levels,
+            Wide(installDir), Wide(m_installation->SnmpDir()),
+            {[this](const std::wstring& text) { return IsExcluded(text, m_white, m_black); },
+             [this](const std::wstring& text) { return GetEventType(text, m_levels); }},
             Wide(m_installation->FilterLogBase()), m_writeMutex,
             isStopping ? isStopping : [] { return false; },
             [this](std::string_view line) { return m_api->DecorateLine(line); });

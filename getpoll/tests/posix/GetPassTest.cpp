@@ -12,6 +12,7 @@
 #include "tests/support/ApplicationLog.h"
 #include "tests/support/ScopedLocale.h"
 #include "tests/support/TempSysRoot.h"
+#include "traps/ListEvaluation.h"
 
 namespace {
 
@@ -49,8 +50,10 @@ class GetPassTest : public ::testing::Test {
     void RunPass(const fs::path& filterLogBase) {
         CGetCycle cycle(
             platform::Utf8ToWide(m_install.string()), platform::Utf8ToWide(SnmpDir().string()),
-            m_white, m_black, m_levels, platform::Utf8ToWide(filterLogBase.string()), m_writeMutex,
-            [] { return false; }, MarkLine);
+            {[this](const std::wstring& text) { return IsExcluded(text, m_white, m_black); },
+             [this](const std::wstring& text) { return GetEventType(text, m_levels); }},
+            platform::Utf8ToWide(filterLogBase.string()), m_writeMutex, [] { return false; },
+            MarkLine);
         cycle.Run();
     }
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "getpoll/GetOidEntry.h"
-#include "getpoll/OptionLine.h"
 #include "platform/CommandLine.h"
 #include "platform/Text.h"
+#include "settings/OptionLine.h"
 
 namespace {
 

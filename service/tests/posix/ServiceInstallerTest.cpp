@@ -3,7 +3,7 @@
 #include "platform/Path.h"
 #include "platform/Registry.h"
 #include "product/Registry.h"
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 #include "service/VormaSNMPManageService.h"
 #include "tests/support/EventLogFile.h"
 #include "tests/support/TempSysRoot.h"

@@ -1,7 +1,7 @@
 // The one event-log reporter of the manager, and the message texts it writes.
 //
 // Every report goes to the Application log under the source "VORMASNMPManagerService". The
-// identifiers and string numbers are those of service/resources/Messages.json (ResourceIds.h).
+// identifiers and string numbers are those of reporter/resources/Messages.json (ResourceIds.h).
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 #include "platform/EventLog.h"
 #include "platform/MessageFormat.h"
-#include "service/resources/ResourceIds.h"
+#include "reporter/resources/ResourceIds.h"
 
 inline constexpr wchar_t kEventSourceName[] = L"VORMASNMPManagerService";
 

@@ -1,4 +1,4 @@
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 
 #include "platform/CommandLine.h"
 

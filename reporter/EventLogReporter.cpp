@@ -1,4 +1,4 @@
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 
 #include <exception>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "service/EventLogReporter.h"
+#include "reporter/EventLogReporter.h"
 
 #include <gtest/gtest.h>
 

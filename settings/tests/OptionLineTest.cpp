@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "getpoll/OptionLine.h"
+#include "settings/OptionLine.h"
 
 namespace {
 
