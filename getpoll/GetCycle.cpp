@@ -5,6 +5,7 @@
 
 #include "common/LogWriter.h"
 #include "common/ObjectName.h"
+#include "common/TrapText.h"
 #include "getpoll/GetOidList.h"
 #include "getpoll/Snmpget.h"
 #include "platform/Path.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-constexpr wchar_t kSeparator[] = L"\t  ";
+using traptext::kWideSeparator;
 
 bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
@@ -73,13 +74,11 @@ void CGetCycle::HandleEntry(const GetOidEntry& entry, CLogWriter& filterLog) con
 
 std::wstring CGetCycle::BuildResultText(const GetOidEntry& entry, const std::wstring& toolOutput,
                                         const LineDecorator& decorateLine) {
-    std::wstring text = entry.agent;
-    text += kSeparator;
-    text += entry.version == L"3" ? entry.usm.userName : entry.community;
-    text += kSeparator;
-    text += L"V" + entry.version;
+    std::wstring text = traptext::HeaderLine(
+        entry.agent, entry.version == L"3" ? entry.usm.userName : entry.community,
+        L"V" + entry.version);
     text += L'\n';
-    text += kSeparator;
+    text += kWideSeparator;
     text += BuildValueText(toolOutput, decorateLine);
     text += L'\n';
     return text;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/TrapText.h"
 #include "platform/Socket.h"
 #include "platform/Text.h"
 #include "traps/TrapRenderer.h"
@@ -616,7 +617,7 @@ void CSnmpApi::TakeLibraryStatistics(bool baseline) {
 }
 
 void CSnmpApi::CountRejectedSender(const std::string& text, const snmp_pdu& pdu) {
-    const std::string address = text.substr(0, text.find('\t'));
+    const std::string address(traptext::AddressOf(text));
     const std::string user(pdu.securityName != nullptr ? pdu.securityName : "",
                            pdu.securityName != nullptr ? pdu.securityNameLen : 0);
     m_counters->Reject(address,

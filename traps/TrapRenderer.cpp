@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "common/ObjectName.h"
+#include "common/TrapText.h"
 #include "platform/Text.h"
 #include "traps/Cp932Converter.h"
 
 namespace {
 
-constexpr char kSeparator[] = "\t  ";
+using traptext::kSeparator;
 constexpr char kUnknownOid[] = "UnknowOID";
 constexpr char kHexString[] = "Hex-STRING:";
 
@@ -72,8 +73,8 @@ std::string Trim(std::string_view text) {
 }
 
 const std::string& AuthenticationFailureMark() {
-    static const std::string mark =
-        platform::WideToCodePage(platform::kCodePage932, L"\t  認証エラー");
+    static const std::string mark = platform::WideToCodePage(
+        platform::kCodePage932, std::wstring(traptext::kAuthenticationFailureMark));
     return mark;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/LogWriter.h"
+#include "common/TrapText.h"
 #include "getpoll/GetCycle.h"
 #include "platform/EventLog.h"
 #include "platform/Memory.h"
@@ -47,45 +48,6 @@ std::filesystem::path NativePath(const std::wstring& path) {
 
 // The three fields of a trap text's header line: address, community (user name for SNMPv3)
 // and version. `readable` is false for a line of another form.
-struct TrapHeader {
-    std::wstring address;
-    std::wstring community;
-    std::wstring version;
-    bool readable = false;
-};
-
-constexpr std::wstring_view kHeaderSeparator = L"\t  ";
-constexpr std::wstring_view kAuthenticationFailureMark = L"\t  認証エラー";
-
-// The address is the first field and the version the last one (followed only by the
-// authentication-failure mark, if any); the community is everything between them. Neither the
-// address nor a version word holds a separator, so a community that holds separators, version
-// words or the mark stays whole and cannot change what is read as the address or the version.
-// (A community with a line feed, which would end the header line inside it, is never rendered.)
-TrapHeader SplitHeader(const std::wstring& text) {
-    TrapHeader header;
-    const std::size_t lf = text.find(L'\n');
-    if (lf == std::wstring::npos) {
-        return header;
-    }
-    std::wstring_view line(text.data(), lf);
-    if (line.ends_with(kAuthenticationFailureMark)) {
-        line.remove_suffix(kAuthenticationFailureMark.size());
-    }
-    const std::size_t first = line.find(kHeaderSeparator);
-    const std::size_t last = line.rfind(kHeaderSeparator);
-    if (first == std::wstring_view::npos || last == first) {
-        return header;
-    }
-    header.address = line.substr(0, first);
-    header.community =
-        line.substr(first + kHeaderSeparator.size(), last - first - kHeaderSeparator.size());
-    header.version = line.substr(last + kHeaderSeparator.size());
-    header.readable =
-        header.version == L"V1" || header.version == L"V2c" || header.version == L"V3";
-    return header;
-}
-
 // The most text the trap queue holds before the manager stops reading its sockets. The
 // environment variable VORMA_TEST_TRAP_QUEUE_BYTES sets a smaller one for tests of a full queue;
 // it is no setting for an installation (a value above the default is ignored).
@@ -493,7 +455,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
 
 void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
                                                  CLogWriter& filterLog) {
-    const TrapHeader header = SplitHeader(trapText);
+    const traptext::Header header = traptext::SplitHeader(trapText);
     if (!header.readable) {
         return;  // not a header that the engine renders: no agent can be told from it
     }
