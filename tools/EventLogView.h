@@ -30,11 +30,6 @@ struct EventRecord {
 // The event of one log line, or nullopt when the line is not a complete, well-formed event.
 std::optional<EventRecord> ParseEventLine(std::string_view line);
 
-// Seconds since the epoch of an ISO 8601 time: "2026-12-08T11:12:01+09:00", "...Z", with
-// fractions of a second (ignored), with a blank instead of the "T", without an offset (local
-// time), or a date alone (local midnight). Nullopt when it is none of these.
-std::optional<std::int64_t> ParseIsoTime(std::string_view text);
-
 // The level an event viewer shows for an event type.
 std::string_view LevelName(std::uint16_t eventType);
 
@@ -43,12 +38,6 @@ std::string_view LevelName(std::uint16_t eventType);
 // lines (TAB kept), the other fields on one line.
 std::string FormatEventText(const EventRecord& record, std::size_t index,
                             std::string_view computer);
-
-// A time given on the command line, relative to `now` (seconds since the epoch): an ISO 8601
-// time as ParseIsoTime takes it; "now", "today", "yesterday", "tomorrow" (local midnight); a
-// signed offset "-1h", "+30min", "-2d" (units s, m/min, h, d, w and their long names); or
-// "10 min ago", "2 hours ago". Nullopt when it is none of these.
-std::optional<std::int64_t> ParseTimeArgument(std::string_view text, std::int64_t now);
 
 enum class OutputFormat { kText, kShort, kJson };
 

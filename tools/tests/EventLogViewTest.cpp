@@ -25,6 +25,7 @@
 #include "tests/support/TempSysRoot.h"
 #include "tools/EventLogTail.h"
 #include "tools/EventLogView.h"
+#include "tools/TimeArgument.h"
 
 namespace {
 
