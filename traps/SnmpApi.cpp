@@ -26,11 +26,6 @@ constexpr int kMaxReadsPerRound = 64;
 constexpr int kServerReceiveBuffer = 32 * 1024 * 1024;
 constexpr std::size_t kEngineIdBuffer = 64;
 
-// What the characters of a queued text take.
-std::size_t TextBytes(const std::wstring& text) {
-    return text.size() * sizeof(wchar_t);
-}
-
 std::string ToCp932(const std::wstring& text) {
     return platform::WideToCodePage(platform::kCodePage932, text);
 }
@@ -234,11 +229,7 @@ void CSnmpApi::CleanUpSocketLibrary() {
 }
 
 bool CSnmpApi::OpenListeners() {
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_trapQueue.clear();
-        m_queuedBytes = 0;
-    }
+    m_queue.Clear();
     std::lock_guard<std::mutex> lock(m_libraryMutex);
     m_listeningPort = kTrapPort;
     // Each family on its own: a port taken on one of them must not silence the other.
@@ -272,25 +263,9 @@ bool CSnmpApi::IsPassedListener(platform::AddressFamily family) const {
 }
 
 bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
-    std::size_t room = 0;
-    {
-        std::unique_lock<std::mutex> lock(m_queueMutex);
-        const auto roomOrWakeUp = [this] {
-            return m_queuedBytes < m_queueLimitBytes || m_roundWakePending;
-        };
-        if (!roomOrWakeUp()) {
-            // Full: the sockets keep what arrives until dispatch has made room.
-            if (longestWait.count() < 0) {
-                m_queueRoom.wait(lock, roomOrWakeUp);
-            } else {
-                m_queueRoom.wait_for(lock, longestWait, roomOrWakeUp);
-            }
-        }
-        m_roundWakePending = false;
-        if (m_queuedBytes >= m_queueLimitBytes) {
-            return true;
-        }
-        room = m_queueLimitBytes - m_queuedBytes;
+    const std::size_t room = m_queue.WaitForRoom(longestWait);
+    if (room == 0) {
+        return true;
     }
     std::vector<std::string> texts;
     bool ok = true;
@@ -360,40 +335,25 @@ bool CSnmpApi::ReceiveRound(std::chrono::microseconds longestWait) {
     m_roundTexts = nullptr;
     TakeLibraryStatistics(false);
     lock.unlock();
-    AppendTrapTexts(texts);
+    m_queue.AppendTexts(texts);
     return ok;
 }
 
 void CSnmpApi::WakeReceiveRound() {
     m_waiter.Wake();
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_roundWakePending = true;
-    }
-    m_queueRoom.notify_all();
+    m_queue.WakeRoomWait();
 }
 
 bool CSnmpApi::WaitForTrapText() {
-    std::unique_lock<std::mutex> lock(m_queueMutex);
-    m_queueFilled.wait(lock, [this] { return !m_trapQueue.empty() || m_textWaitWakePending; });
-    m_textWaitWakePending = false;
-    return !m_trapQueue.empty();
+    return m_queue.WaitForText();
 }
 
 void CSnmpApi::WakeTrapTextWait() {
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_textWaitWakePending = true;
-    }
-    m_queueFilled.notify_all();
+    m_queue.WakeTextWait();
 }
 
 void CSnmpApi::SetQueueLimit(std::size_t bytes) {
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_queueLimitBytes = bytes;
-    }
-    m_queueRoom.notify_all();
+    m_queue.SetLimit(bytes);
 }
 
 std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
@@ -440,39 +400,15 @@ std::wstring CSnmpApi::RenderDatagram(std::span<const std::uint8_t> datagram) {
 }
 
 std::wstring CSnmpApi::PopTrapText() {
-    std::wstring text;
-    bool roomAgain = false;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        if (m_trapQueue.empty()) {
-            return {};
-        }
-        const bool wasFull = m_queuedBytes >= m_queueLimitBytes;
-        text = std::move(m_trapQueue.front());
-        m_trapQueue.pop_front();
-        m_queuedBytes -= TextBytes(text);
-        roomAgain = wasFull && m_queuedBytes < m_queueLimitBytes;
-        if (m_counters != nullptr) {
-            m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
-            m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
-        }
-    }
-    if (roomAgain) {
-        m_queueRoom.notify_all();
-    }
-    return text;
+    return m_queue.Pop();
 }
 
 bool CSnmpApi::IsQueueEmpty() {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    return m_trapQueue.empty();
+    return m_queue.IsEmpty();
 }
 
 std::size_t CSnmpApi::TakeQueuePeakBytes() {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    const std::size_t peak = m_queuePeakBytes;
-    m_queuePeakBytes = m_queuedBytes;
-    return peak;
+    return m_queue.TakePeakBytes();
 }
 
 void CSnmpApi::ShutdownNetSnmp(const std::string& appName) {
@@ -556,38 +492,7 @@ void CSnmpApi::OnMessage(int operation, snmp_session* session, snmp_pdu* pdu) {
     if (m_roundTexts != nullptr) {
         m_roundTexts->push_back(std::move(text));
     } else {
-        std::vector<std::string> single(1, std::move(text));
-        AppendTrapTexts(single);
-    }
-}
-
-void CSnmpApi::AppendTrapTexts(std::vector<std::string>& texts) {
-    if (texts.empty()) {
-        return;
-    }
-    std::vector<std::wstring> wide;
-    wide.reserve(texts.size());
-    for (const std::string& text : texts) {
-        wide.push_back(platform::CodePageToWide(platform::kCodePage932, text));
-    }
-    bool wasEmpty = false;
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        wasEmpty = m_trapQueue.empty();
-        for (std::wstring& text : wide) {
-            m_queuedBytes += TextBytes(text);
-            m_trapQueue.push_back(std::move(text));
-        }
-        m_queuePeakBytes = std::max(m_queuePeakBytes, m_queuedBytes);
-        if (m_counters != nullptr) {
-            m_counters->Set(TrapCount::kQueueLength, m_trapQueue.size());
-            m_counters->Set(TrapCount::kQueueBytes, m_queuedBytes);
-            m_counters->Raise(TrapCount::kQueuePeakLength, m_trapQueue.size());
-            m_counters->Raise(TrapCount::kQueuePeakBytes, m_queuedBytes);
-        }
-    }
-    if (wasEmpty) {
-        m_queueFilled.notify_all();
+        m_queue.AppendTexts({std::move(text)});
     }
 }
 

@@ -11,15 +11,13 @@
 //
 // Net-SNMP is not safe to call from several threads at once: every library call of the engine
 // runs under one library lock, so OpenListeners may run on a thread of its own while receive
-// rounds go on. The trap queue has a lock of its own, held only to append or to take; no thread
-// holds both locks at once.
+// rounds go on. The trap queue (CTrapQueue) has a lock of its own, held only to append or to take;
+// no thread holds both locks at once.
 #pragma once
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -30,6 +28,7 @@
 
 #include "platform/Socket.h"
 #include "traps/TrapCounters.h"
+#include "traps/TrapQueue.h"
 
 struct snmp_session;
 struct snmp_pdu;
@@ -117,7 +116,7 @@ class CSnmpApi {
 
     // The most text the trap queue holds before receive rounds stop reading (its characters, in
     // bytes). A round may go past it by what it reads at once (at most 64 datagrams).
-    static constexpr std::size_t kDefaultQueueLimitBytes = 256u * 1024 * 1024;
+    static constexpr std::size_t kDefaultQueueLimitBytes = CTrapQueue::kDefaultLimitBytes;
     void SetQueueLimit(std::size_t bytes);
 
     // One datagram as a listening session takes it: parsed by Net-SNMP as it parses what it
@@ -142,7 +141,10 @@ class CSnmpApi {
 
     // Where the engine counts what it reads, renders and answers, and the trap queue's length and
     // size. Set before OpenListeners; the counters must outlive the engine's use of them.
-    void SetCounters(CTrapCounters* counters) { m_counters = counters; }
+    void SetCounters(CTrapCounters* counters) {
+        m_counters = counters;
+        m_queue.SetCounters(counters);
+    }
 
     // The system's drop counts of the two listening sockets, where it tells them. Not beside
     // ShutdownNetSnmp, which closes them.
@@ -176,7 +178,6 @@ class CSnmpApi {
     void OnMessage(int operation, snmp_session* session, snmp_pdu* pdu);
     SessionHandle OpenListener(const char* peerFormat, platform::AddressFamily family,
                                bool* passed);
-    void AppendTrapTexts(std::vector<std::string>& texts);
     // Reads the library's own counts, under the library lock, and hands what they grew by since
     // the last look to the counters (`baseline`: only remember where they stand).
     void TakeLibraryStatistics(bool baseline);
@@ -193,13 +194,5 @@ class CSnmpApi {
     CTrapCounters* m_counters = nullptr;
     std::array<unsigned, 6> m_libraryStatistics{};  // the library's counts at the last look
 
-    std::mutex m_queueMutex;                // the trap queue, its sizes and the two wake-ups below
-    std::condition_variable m_queueFilled;  // the queue was empty and holds a text
-    std::condition_variable m_queueRoom;    // the queue was full and has room again
-    bool m_roundWakePending = false;
-    bool m_textWaitWakePending = false;
-    std::deque<std::wstring> m_trapQueue;
-    std::size_t m_queuedBytes = 0;
-    std::size_t m_queuePeakBytes = 0;
-    std::size_t m_queueLimitBytes = kDefaultQueueLimitBytes;
+    CTrapQueue m_queue;  // the hand-over to the dispatch side, with a lock of its own
 };
