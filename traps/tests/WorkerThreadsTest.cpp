@@ -121,22 +121,4 @@ TEST(WorkerThreadsTest, WorkersStopInTheReverseOrderOfTheirStartAndKeepWhatTheyT
     }
 }
 
-// A group that goes away stops its workers as StopAll does, the last started first.
-TEST(WorkerThreadsTest, TheOwnersEndStopsItsWorkers) {
-    Record record;
-    record.tokens.resize(2);
-    {
-        CWorkerThreads workers;
-        for (int i = 0; i < 2; ++i) {
-            platform::Event started(platform::Event::Reset::kManual);
-            workers.Start([&record, &started, i](std::stop_token stop) {
-                RunWorker(record, i, 2, Sleep::kStopCallback, i == 1, std::move(stop), started);
-            });
-            started.Wait();
-        }
-    }
-    EXPECT_EQ(record.log, (std::vector<std::string>{"start 0", "start 1", "end 1", "end 0"}));
-    EXPECT_EQ(record.faults, std::vector<std::string>{});
-}
-
 }  // namespace
