@@ -3,14 +3,16 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <system_error>
 
 namespace platform {
 
-// Runs `body(context)` on a new thread whose stack holds `stackSize` bytes (rounded up as the
-// system requires), and returns once it has ended. The stack is reserved address space; only the
-// part the body touches takes memory, and all of it is given back when the thread ends. `body`
-// must not throw. An error means the thread could not be started and `body` did not run.
-std::error_code RunOnStackThread(std::size_t stackSize, void (*body)(void*), void* context);
+// Runs `body` on a new thread whose stack holds `stackSize` bytes (rounded up as the system
+// requires), and returns once it has ended. The stack is reserved address space; only the part
+// the body touches takes memory, and all of it is given back when the thread ends. What `body`
+// throws is caught on its thread and thrown again here, on the caller's. An error means the
+// thread could not be started and `body` did not run.
+std::error_code RunOnStackThread(std::size_t stackSize, const std::function<void()>& body);
 
 }  // namespace platform

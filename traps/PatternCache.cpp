@@ -31,33 +31,6 @@ std::size_t SaturatingMultiply(std::size_t a, std::size_t b) {
     return a > kWeightCap / b ? kWeightCap : a * b;
 }
 
-// One search on the stack thread: what it found, or what it threw.
-struct StackSearch {
-    const std::wregex* regex = nullptr;
-    const std::wstring* text = nullptr;
-    bool found = false;
-    bool regexError = false;
-    std::regex_constants::error_type code{};
-    bool failed = false;
-    std::string what;
-};
-
-void RunStackSearch(void* context) {
-    auto* search = static_cast<StackSearch*>(context);
-    try {
-        search->found = std::regex_search(*search->text, *search->regex);
-    } catch (const std::regex_error& e) {
-        search->regexError = true;
-        search->code = e.code();
-    } catch (const std::exception& e) {
-        search->failed = true;
-        try {
-            search->what = e.what();
-        } catch (const std::exception&) {
-        }
-    }
-}
-
 }  // namespace
 
 std::shared_ptr<const CPatternCache::Compiled> CPatternCache::Get(const std::wstring& pattern) {
@@ -294,20 +267,14 @@ bool CPatternCache::Compiled::SearchLinear(const std::wstring& text) const {
 }
 
 bool CPatternCache::Compiled::SearchOnStackThread(const std::wstring& text) const {
-    StackSearch search;
-    search.regex = &regex;
-    search.text = &text;
-    std::error_code ec = platform::RunOnStackThread(kStackThreadSize, &RunStackSearch, &search);
+    // What the search throws (std::regex_error, std::bad_alloc) comes back here as it was thrown.
+    bool found = false;
+    const std::error_code ec = platform::RunOnStackThread(
+        kStackThreadSize, [this, &text, &found] { found = std::regex_search(text, regex); });
     if (ec) {
         throw std::system_error(ec, "the search thread could not be started");
     }
-    if (search.regexError) {
-        throw std::regex_error(search.code);
-    }
-    if (search.failed) {
-        throw std::runtime_error(search.what);
-    }
-    return search.found;
+    return found;
 }
 
 CPatternCache& CPatternCache::Shared() {

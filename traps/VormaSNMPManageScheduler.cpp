@@ -2,9 +2,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <stop_token>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include "common/LogWriter.h"
 #include "common/TrapText.h"
@@ -68,24 +72,16 @@ std::size_t TrapQueueLimit() {
 CVormaSNMPManageScheduler::CVormaSNMPManageScheduler() = default;
 
 CVormaSNMPManageScheduler::~CVormaSNMPManageScheduler() {
-    if (m_runThread.joinable()) {
-        m_runThread.join();
-    }
+    // Run lets no exception out: nothing is kept.
+    m_runThread.StopAll();
     m_settings.Shutdown();
 }
 
 void CVormaSNMPManageScheduler::Start() {
-    m_runThread = std::thread([this] { Run(); });
-}
-
-void CVormaSNMPManageScheduler::SetStopping(int value) {
-    std::lock_guard<std::mutex> lock(m_stopMutex);
-    m_stopping = value;
-}
-
-int CVormaSNMPManageScheduler::IsStopping() {
-    std::lock_guard<std::mutex> lock(m_stopMutex);
-    return m_stopping;
+    m_runThread.Start([this](std::stop_token stop) {
+        std::stop_callback endMainLoop(stop, [this] { m_runStopRequested.Set(); });
+        Run();
+    });
 }
 
 long CVormaSNMPManageScheduler::Run() {
@@ -152,8 +148,6 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     m_blackList = LoadFilterList(DataFile(snmpDir, L"Config\\FilterBlack.txt"));
     m_compiledLists = CCompiledLists(m_whiteList, m_blackList, m_levelList);
 
-    m_getPassThread = std::thread([this, installDir, snmpDir] { RunGetPass(installDir, snmpDir); });
-
     CreateUsmUsers(snmpDir);
 
     m_snmpApi.SetQueueLimit(TrapQueueLimit());
@@ -166,18 +160,23 @@ bool CVormaSNMPManageScheduler::StartUp(const std::wstring& installDir,
     listener.join();
     ReportPassedListeners();
     platform::NotifyServiceReady();
-    // The counters show once a second while they change, from a thread of their own, so that
-    // the main loop sleeps undisturbed.
-    m_publishThread = std::thread([this] { PublishWorker(); });
+    // The workers start in the reverse order of their stop (see the header). The counters show
+    // once a second while they change, from a thread of their own, so that the main loop sleeps
+    // undisturbed.
+    m_workers.Start([this](std::stop_token stop) { PublishWorker(std::move(stop)); });
+    m_publishing = true;
+    m_workers.Start([this](std::stop_token stop) { DispatchWorker(std::move(stop)); });
+    m_workers.Start([this, installDir, snmpDir](std::stop_token stop) {
+        RunGetPass(installDir, snmpDir, std::move(stop));
+    });
 
     // Start on a whole second of the clock, as the tick-based timers of the library expect.
     auto now = std::chrono::steady_clock::now().time_since_epoch();
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000 - ms % 1000));
-    SetStopping(0);
     // Reading starts with the run: until now what arrives waits in the sockets, and an inform is
     // answered only by a manager that dispatches.
-    m_receiveThread = std::thread([this] { ReceiveTraps(); });
+    m_workers.Start([this](std::stop_token stop) { ReceiveTraps(std::move(stop)); });
     return true;
 }
 
@@ -308,53 +307,26 @@ void CVormaSNMPManageScheduler::CheckMibReport(const std::wstring& path) {
 }
 
 void CVormaSNMPManageScheduler::MainLoop() {
-    // Sleeps until the stop is requested or the dispatch run has ended; the stop wins when both
-    // have happened.
-    std::vector<platform::Event*> events;
+    // Sleeps until the stop is requested; the workers run on their own meanwhile.
+    std::vector<platform::Event*> events{&m_runStopRequested};
     if (m_stopEvent) {
         events.push_back(m_stopEvent.get());
     }
-    events.push_back(&m_dispatchEnded);
-    while (true) {
-        const std::size_t signalled = platform::Event::WaitAny(events);
-        if (m_stopEvent && signalled == 0) {
-            return;
-        }
-        if (!m_dispatchRunning.TryWait()) {
-            StartDispatchThread();
-        }
-    }
+    platform::Event::WaitAny(events);
 }
 
-void CVormaSNMPManageScheduler::StartDispatchThread() {
-    m_dispatchRunning.Set();
-    if (!m_dispatchThread.joinable()) {
-        try {
-            m_dispatchThread = std::thread([this] { DispatchWorker(); });
-        } catch (const std::exception&) {
-            m_dispatchRunning.ResetEvent();
-            // Try again shortly, unless the stop comes first.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            m_dispatchEnded.Set();
-            return;
-        }
-    }
-    m_dispatchRequest.Set();
+void CVormaSNMPManageScheduler::DispatchWorker(std::stop_token stop) {
+    // Each run ends when the queue is empty; the stop is asked for only once reading has ended,
+    // so the queue that a run finds empty after it stays empty.
+    std::stop_callback wake(stop, [this] { m_snmpApi.WakeTrapTextWait(); });
+    do {
+        DispatchTraps(stop);
+    } while (!stop.stop_requested() || !m_snmpApi.IsQueueEmpty());
 }
 
-void CVormaSNMPManageScheduler::DispatchWorker() {
-    while (true) {
-        m_dispatchRequest.Wait();
-        if (m_dispatchQuit) {
-            return;
-        }
-        DispatchTraps(m_dispatchRunning);
-        m_dispatchEnded.Set();
-    }
-}
-
-void CVormaSNMPManageScheduler::ReceiveTraps() {
-    while (IsStopping() == 0) {
+void CVormaSNMPManageScheduler::ReceiveTraps(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] { m_snmpApi.WakeReceiveRound(); });
+    while (!stop.stop_requested()) {
         try {
             if (!m_snmpApi.ReceiveRound()) {
                 // A wait that failed is not retried at full speed.
@@ -368,37 +340,13 @@ void CVormaSNMPManageScheduler::ReceiveTraps() {
 }
 
 void CVormaSNMPManageScheduler::StopSequence() {
-    SetStopping(1);
-    // The receiving thread reads nothing more once its round has ended; then a dispatch run that
-    // waits for texts sees the stopping flag, writes out what is queued, resets the event and
-    // tells of its end. What was queued while no run was going is written by one more run.
-    m_snmpApi.WakeReceiveRound();
-    if (m_receiveThread.joinable()) {
-        m_receiveThread.join();
-    }
-    m_snmpApi.WakeTrapTextWait();
-    while (true) {
-        while (m_dispatchRunning.TryWait()) {
-            m_dispatchEnded.Wait(std::chrono::milliseconds(100));
-        }
-        if (m_snmpApi.IsQueueEmpty() || !m_engineReady) {
-            break;
-        }
-        StartDispatchThread();
-    }
-    if (m_dispatchThread.joinable()) {
-        m_dispatchQuit = true;
-        m_dispatchRequest.Set();
-        m_dispatchThread.join();
-    }
-    if (m_getPassThread.joinable()) {
-        m_getPassThread.join();
-    }
+    // Receiving first, which reads nothing more once its round has ended; the Get pass, which
+    // ends its running request; dispatch, which writes out what is queued; publishing.
+    const std::exception_ptr failure = m_workers.StopAll();
     // What the run did, in full, while the listeners still tell their drops, with what the stop
     // leaves unread in them.
-    if (m_publishThread.joinable()) {
-        m_publishQuit.Set();
-        m_publishThread.join();
+    if (m_publishing) {
+        m_publishing = false;
         CountUnreadAtStop();
         PublishCounters(true);
     }
@@ -414,9 +362,13 @@ void CVormaSNMPManageScheduler::StopSequence() {
         CSnmpApi::CleanUpSocketLibrary();
         m_socketLibraryStarted = false;
     }
+    // A worker that failed ends the run as a failure of the run thread does.
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
-void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
+void CVormaSNMPManageScheduler::DispatchTraps(std::stop_token stop) {
     try {
         CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
         // The events of a backlog are written a batch at a time; the batch is written out when
@@ -427,7 +379,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
                                                m_counters.Add(TrapCount::kEventLogFailures, lost);
                                            });
         while (true) {
-            if (IsStopping() == 0) {
+            if (!stop.stop_requested()) {
                 m_snmpApi.WaitForTrapText();
             }
             std::wstring text = m_snmpApi.PopTrapText();
@@ -442,7 +394,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
             }
         }
     } catch (const std::exception&) {
-        // A trap that cost an exception (out of memory) is lost; the next thread goes on.
+        // A trap that cost an exception (out of memory) is lost; the next run goes on.
     }
     // The texts of a backlog have been freed into the heap, which keeps their pages; with the
     // queue empty again they go back to the system, so that a burst does not leave the manager
@@ -450,7 +402,6 @@ void CVormaSNMPManageScheduler::DispatchTraps(platform::Event& running) {
     if (m_snmpApi.TakeQueuePeakBytes() >= kReleaseAfterQueuedBytes) {
         platform::ReleaseFreeHeapMemory();
     }
-    running.ResetEvent();
 }
 
 void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
@@ -564,20 +515,23 @@ void CVormaSNMPManageScheduler::PublishCounters(bool always) {
     }
 }
 
-void CVormaSNMPManageScheduler::PublishWorker() {
-    while (!m_publishQuit.Wait(std::chrono::seconds(1))) {
+void CVormaSNMPManageScheduler::PublishWorker(std::stop_token stop) {
+    platform::Event stopRequested(platform::Event::Reset::kManual);
+    std::stop_callback wake(stop, [&stopRequested] { stopRequested.Set(); });
+    while (!stopRequested.Wait(std::chrono::seconds(1))) {
         PublishCounters(false);
     }
 }
 
-void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring snmpDir) {
+void CVormaSNMPManageScheduler::RunGetPass(std::wstring installDir, std::wstring snmpDir,
+                                           std::stop_token stop) {
     // The MIB tree belongs to Net-SNMP, which the receive rounds use at the same time: the pass
     // decorates its results under the engine's library lock.
     CGetCycle(
         std::move(installDir), std::move(snmpDir),
         {[this](const std::wstring& text) { return IsExcluded(text, m_whiteList, m_blackList); },
          [this](const std::wstring& text) { return GetEventType(text, m_levelList); }},
-        m_filterLogBasePath, m_writeMutex, [this] { return IsStopping() != 0; },
+        m_filterLogBasePath, m_writeMutex, [stop] { return stop.stop_requested(); },
         [this](std::string_view line) { return m_snmpApi.DecorateLine(line); },
         [this](bool answered) {
             m_counters.Add(TrapCount::kGetRequests);

@@ -1,7 +1,29 @@
-// The manager scheduler: one run of the trap manager, from the start-up through the main loop
-// that keeps one dispatch run going, to the stop sequence that drains the trap queue. A thread of
-// its own receives (the engine's receive rounds, which render and queue), so that reading the
-// sockets and dispatching go on side by side.
+// The manager scheduler: one run of the trap manager, from the start-up through the main loop,
+// which sleeps until the stop is requested, to the stop sequence that drains the trap queue.
+//
+// Threads. Every one is a worker of a CWorkerThreads group and ends when its stop token asks it
+// to; the stop sequence asks them in the reverse order of their start and waits for each before
+// it asks the next, with no time-out. In the order of their start:
+//
+//   thread      started                     owns                           ends
+//   run         Start (own group)           the run: start-up, main loop,  on the stop event (or
+//                                           stop sequence, the workers     the scheduler's end),
+//                                           below                          after the stop sequence
+//   publishing  start-up, once listening    the last counters shown        at once: its wait of a
+//                                                                          second is cut short
+//   dispatch    start-up, before reading    the filter log writer and the  when the queue is empty
+//                                           event-log batch of each run    once reading has ended:
+//                                                                          it writes out the queue
+//   Get pass    start-up, before reading    its filter log writer, the     before its next request
+//                                           snmpget child that runs        (a running one ends by
+//                                                                          itself and is reported)
+//   receiving   start-up, last              the engine's receive rounds    its round is woken and
+//                                           (reading, rendering, queueing) reads nothing more
+//
+// So the stop ends reading first; the Get pass makes no further request; dispatch writes out
+// every text that was queued; publishing goes on until then, and the counters of the whole run
+// are shown once more before the engine shuts down and 1101 is reported. The listeners are opened
+// on a thread of their own that the start-up waits for at once.
 #pragma once
 
 #include <atomic>
@@ -9,8 +31,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Event.h"
@@ -20,13 +42,15 @@
 #include "traps/ListEvaluation.h"
 #include "traps/SnmpApi.h"
 #include "traps/TrapCounters.h"
+#include "traps/WorkerThreads.h"
 
 class CLogWriter;
 
 class CVormaSNMPManageScheduler {
   public:
     CVormaSNMPManageScheduler();
-    // Waits for the run thread, which has ended or is about to once the stop callback was called.
+    // Ends the run's main loop if the stop event has not, and waits for the run thread, which has
+    // ended or is about to once the stop callback was called.
     virtual ~CVormaSNMPManageScheduler();
     CVormaSNMPManageScheduler(const CVormaSNMPManageScheduler&) = delete;
     CVormaSNMPManageScheduler& operator=(const CVormaSNMPManageScheduler&) = delete;
@@ -54,9 +78,6 @@ class CVormaSNMPManageScheduler {
     StartUpFailure StartUpFailureOfRun() const { return m_startUpFailure; }
     bool EndedByStartUpFailure() const { return m_startUpFailure != StartUpFailure::kNone; }
 
-    void SetStopping(int value);
-    int IsStopping();
-
     // True when UDP port 162 can be bound on IPv4 or IPv6, or the service manager passed a socket
     // of that family bound to it; reports 6102 for each family that has neither. When neither
     // family can be had, `failure` tells whether only the system's permission was missing.
@@ -64,12 +85,12 @@ class CVormaSNMPManageScheduler {
     // Reports 6104 when the MIB report file cannot be read or holds a line with text.
     void CheckMibReport(const std::wstring& path);
 
-    // Body of a dispatch run: waits for a trap text (while not stopping) and dispatches until the
-    // queue is empty, then resets `running`.
-    void DispatchTraps(platform::Event& running);
+    // One dispatch run: waits for a trap text (until `stop` is requested) and dispatches until
+    // the queue is empty.
+    void DispatchTraps(std::stop_token stop);
 
-    // Body of the Get pass thread: one snmpget run per request of GetOIDList.txt.
-    void RunGetPass(std::wstring installDir, std::wstring snmpDir);
+    // Body of the Get pass thread: one snmpget run per request of GetOIDList.txt, until `stop`.
+    void RunGetPass(std::wstring installDir, std::wstring snmpDir, std::stop_token stop);
 
     // Handles one trap text: agent check, display name, lists, event log or filter log.
     void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog);
@@ -89,10 +110,11 @@ class CVormaSNMPManageScheduler {
     void CreateUsmUsers(const std::wstring& snmpDir);
     void MainLoop();
     void StopSequence();
-    void StartDispatchThread();
-    void DispatchWorker();
-    // Body of the receiving thread: receive rounds until the stopping flag is set.
-    void ReceiveTraps();
+    // Body of the dispatch thread: dispatch runs one after the other; once `stop` is requested
+    // (reading has ended by then), the last run writes out what is queued.
+    void DispatchWorker(std::stop_token stop);
+    // Body of the receiving thread: receive rounds until `stop` is requested.
+    void ReceiveTraps(std::stop_token stop);
     // Counts a trap of an agent that no listening entry admits, by why: `found` when an entry
     // admitted the address and community but does not listen.
     void CountRejectedAgent(const std::wstring& address, const std::wstring& community, bool found);
@@ -102,9 +124,9 @@ class CVormaSNMPManageScheduler {
     void CountUnreadAtStop();
     // Shows the counters when they changed since they were last shown, or `always`. Never throws.
     void PublishCounters(bool always);
-    void PublishWorker();
+    // Body of the publishing thread: the counters once a second while they change, until `stop`.
+    void PublishWorker(std::stop_token stop);
 
-    std::thread m_runThread;
     CTrapCounters m_counters;  // before the engine, which counts into it
     CSnmpApi m_snmpApi;
     CManagerSettings m_settings;
@@ -112,28 +134,21 @@ class CVormaSNMPManageScheduler {
     std::vector<std::wstring> m_blackList;
     EventLevelList m_levelList;
     CCompiledLists m_compiledLists;  // the same lists compiled, for dispatch
-    std::mutex m_stopMutex;
     std::wstring m_filterLogBasePath;
     std::mutex m_writeMutex;  // shared by every filter-log writer
-    int m_stopping = 0;
 
     // State of the run, kept on the run thread until the stop sequence.
     std::vector<UsmEntry> m_usmUsers;
-    platform::Event m_dispatchRunning{platform::Event::Reset::kManual};
-    // Signalled when a dispatch run has ended (and at first, so that the first one starts): the
-    // main loop sleeps on it and on the stop event.
-    platform::Event m_dispatchEnded{platform::Event::Reset::kAuto, true};
-    // The dispatch thread is started once and then kept: each start of a dispatch run after the
-    // first is a wake-up of that thread, not the creation of a new one.
-    platform::Event m_dispatchRequest{platform::Event::Reset::kAuto};
-    std::atomic<bool> m_dispatchQuit{false};
-    std::thread m_dispatchThread;
-    std::thread m_receiveThread;
-    std::thread m_getPassThread;
-    std::thread m_publishThread;
-    platform::Event m_publishQuit{platform::Event::Reset::kManual};
+    // The run's workers, in the order of their start (see the table above); the stop sequence
+    // ends them.
+    CWorkerThreads m_workers;
+    bool m_publishing = false;  // the publishing thread was started: the stop shows the counters
     std::optional<TrapCountersSnapshot> m_publishedCounters;  // on the publishing thread
     bool m_engineReady = false;
     bool m_socketLibraryStarted = false;
     std::atomic<StartUpFailure> m_startUpFailure{StartUpFailure::kNone};
+    // Set when the run thread's stop is requested: ends the main loop as the stop event does.
+    platform::Event m_runStopRequested{platform::Event::Reset::kManual};
+    // Last: it is stopped, and the run thread waited for, before any member above goes away.
+    CWorkerThreads m_runThread;
 };

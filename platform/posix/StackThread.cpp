@@ -2,17 +2,30 @@
 
 #include <pthread.h>
 
+#include <exception>
+#include <functional>
+
 namespace platform {
 namespace {
 
+// What the thread runs and what it ended with, on the caller's stack until the thread has ended.
 struct Start {
-    void (*body)(void*);
-    void* context;
+    const std::function<void()>* body;
+    std::exception_ptr failure;
 };
 
+// Nothing may leave the thread's entry, which the system calls: an exception is kept for the
+// caller.
+void RunBody(Start& start) {
+    try {
+        (*start.body)();
+    } catch (...) {
+        start.failure = std::current_exception();
+    }
+}
+
 void* ThreadMain(void* start) {
-    const Start* s = static_cast<const Start*>(start);
-    s->body(s->context);
+    RunBody(*static_cast<Start*>(start));
     return nullptr;
 }
 
@@ -38,7 +51,7 @@ class Attributes {
 
 }  // namespace
 
-std::error_code RunOnStackThread(std::size_t stackSize, void (*body)(void*), void* context) {
+std::error_code RunOnStackThread(std::size_t stackSize, const std::function<void()>& body) {
     Attributes attributes;
     if (attributes.InitResult() != 0) {
         return std::error_code(attributes.InitResult(), std::generic_category());
@@ -51,14 +64,20 @@ std::error_code RunOnStackThread(std::size_t stackSize, void (*body)(void*), voi
     if (rc != 0) {
         return std::error_code(rc, std::generic_category());
     }
-    Start start{body, context};
+    Start start{&body, nullptr};
     pthread_t thread{};
     rc = pthread_create(&thread, attributes.Get(), &ThreadMain, &start);
     if (rc != 0) {
         return std::error_code(rc, std::generic_category());
     }
     rc = pthread_join(thread, nullptr);
-    return rc == 0 ? std::error_code() : std::error_code(rc, std::generic_category());
+    if (rc != 0) {
+        return std::error_code(rc, std::generic_category());
+    }
+    if (start.failure) {
+        std::rethrow_exception(start.failure);
+    }
+    return {};
 }
 
 }  // namespace platform

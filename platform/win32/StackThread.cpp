@@ -1,26 +1,39 @@
 #include "platform/StackThread.h"
 
+#include <exception>
+#include <functional>
+
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WindowsHeaders.h"
 
 namespace platform {
 namespace {
 
+// What the thread runs and what it ended with, on the caller's stack until the thread has ended.
 struct Start {
-    void (*body)(void*);
-    void* context;
+    const std::function<void()>* body;
+    std::exception_ptr failure;
 };
 
+// Nothing may leave the thread's entry, which the system calls: an exception is kept for the
+// caller.
+void RunBody(Start& start) {
+    try {
+        (*start.body)();
+    } catch (...) {
+        start.failure = std::current_exception();
+    }
+}
+
 DWORD WINAPI ThreadMain(LPVOID start) {
-    const Start* s = static_cast<const Start*>(start);
-    s->body(s->context);
+    RunBody(*static_cast<Start*>(start));
     return 0;
 }
 
 }  // namespace
 
-std::error_code RunOnStackThread(std::size_t stackSize, void (*body)(void*), void* context) {
-    Start start{body, context};
+std::error_code RunOnStackThread(std::size_t stackSize, const std::function<void()>& body) {
+    Start start{&body, nullptr};
     // The size is the stack's reservation; pages are committed as the thread touches them.
     win32::UniqueHandle thread(::CreateThread(nullptr, stackSize, &ThreadMain, &start,
                                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
@@ -29,6 +42,9 @@ std::error_code RunOnStackThread(std::size_t stackSize, void (*body)(void*), voi
     }
     if (::WaitForSingleObject(thread.Get(), INFINITE) != WAIT_OBJECT_0) {
         return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    }
+    if (start.failure) {
+        std::rethrow_exception(start.failure);
     }
     return {};
 }
