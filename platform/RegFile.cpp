@@ -1,6 +1,7 @@
 #include "platform/RegFile.h"
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 
 #include "platform/RegFileSyntax.h"
