@@ -1,45 +1,17 @@
 #include "platform/PortHolder.h"
 
-
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "platform/Text.h"
+#include "platform/posix/UdpSocketTable.h"
 
 namespace platform {
 namespace {
-
-// The inodes of the sockets in a /proc/net/udp-style table whose local port is `port`. A line
-// reads "sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout
-// inode ...", the local address being hex "ADDRESS:PORT".
-void CollectSocketInodes(const char* table, std::uint16_t port, std::set<std::uint64_t>* inodes) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // the column names
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
-        std::uint64_t inode = 0;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-              timeout >> inode)) {
-            continue;
-        }
-        const std::size_t colon = local.rfind(':');
-        unsigned localPort = 0;
-        if (colon == std::string::npos ||
-            std::from_chars(local.data() + colon + 1, local.data() + local.size(), localPort, 16)
-                    .ec != std::errc() ||
-            localPort != port || inode == 0) {
-            continue;
-        }
-        inodes->insert(inode);
-    }
-}
 
 bool HoldsAnyOf(const std::filesystem::path& fdFolder, const std::set<std::uint64_t>& inodes) {
     std::error_code ec;
@@ -65,8 +37,11 @@ bool HoldsAnyOf(const std::filesystem::path& fdFolder, const std::set<std::uint6
 
 std::vector<UdpPortHolder> FindUdpPortHolders(std::uint16_t port) {
     std::set<std::uint64_t> inodes;
-    CollectSocketInodes("/proc/self/net/udp", port, &inodes);
-    CollectSocketInodes("/proc/self/net/udp6", port, &inodes);
+    for (const posix::UdpSocketEntry& entry : posix::ReadUdpSocketTables()) {
+        if (entry.localPort == port && entry.inode != 0) {
+            inodes.insert(entry.inode);
+        }
+    }
     std::vector<UdpPortHolder> holders;
     if (inodes.empty()) {
         return holders;

@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "platform/posix/UdpSocketTable.h"
 
 namespace platform {
 namespace {
@@ -107,25 +107,9 @@ std::optional<std::uint64_t> ReceiveDrops(std::intptr_t socket) {
     if (::fstat(static_cast<int>(socket), &status) != 0 || !S_ISSOCK(status.st_mode)) {
         return std::nullopt;
     }
-    // "sl local rem st tx:rx tr:when retrnsmt uid timeout inode ref pointer drops"
-    for (const char* table : {"/proc/self/net/udp", "/proc/self/net/udp6"}) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line);  // the heading
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string field[13];
-            for (std::string& f : field) {
-                fields >> f;
-            }
-            if (fields.fail() || field[9] != std::to_string(status.st_ino)) {
-                continue;
-            }
-            try {
-                return std::stoull(field[12]);
-            } catch (const std::exception&) {
-                return std::nullopt;
-            }
+    for (const posix::UdpSocketEntry& entry : posix::ReadUdpSocketTables()) {
+        if (entry.inode == static_cast<std::uint64_t>(status.st_ino)) {
+            return entry.drops;
         }
     }
     return std::nullopt;
