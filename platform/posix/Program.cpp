@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "platform/Text.h"
+#include "platform/posix/WriteAll.h"
 
 namespace platform {
 
@@ -20,28 +21,19 @@ int ExitStatus(unsigned long result) {
 
 namespace {
 
-void WriteAll(int fd, const std::wstring& text) {
-    std::string bytes = WideToLocale(text);
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n <= 0) {
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+void WriteText(int fd, const std::wstring& text) {
+    // What the console cannot take is lost: there is no one else to tell.
+    (void)posix::WriteAll(fd, WideToLocale(text));
 }
 
 }  // namespace
 
 void PrintToConsole(const std::wstring& text) {
-    WriteAll(STDOUT_FILENO, text);
+    WriteText(STDOUT_FILENO, text);
 }
 
 void PrintErrorToConsole(const std::wstring& text) {
-    WriteAll(STDERR_FILENO, text);
+    WriteText(STDERR_FILENO, text);
 }
 
 }  // namespace platform

@@ -27,6 +27,7 @@
 #include "platform/Win32Error.h"
 #include "platform/posix/ServiceStatusFile.h"
 #include "platform/posix/SysRoot.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace platform {
 
@@ -111,17 +112,16 @@ std::uint32_t SignalRunningInstance(std::wstring_view name, int signal) {
     if (holder == 0 || holder == ::getpid()) {
         return kErrorServiceNotActive;
     }
-    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, holder, 0));
-    if (pidFd < 0) {
+    const posix::UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, holder, 0)));
+    if (!pidFd.IsValid()) {
         return errno == ESRCH ? kErrorServiceNotActive : static_cast<std::uint32_t>(errno);
     }
     std::uint32_t rc = kErrorServiceNotActive;
     if (LockHolder(lock) == holder) {
-        rc = ::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0) == 0
+        rc = ::syscall(SYS_pidfd_send_signal, pidFd.Get(), signal, nullptr, 0) == 0
                  ? 0
                  : static_cast<std::uint32_t>(errno);
     }
-    ::close(pidFd);
     return rc;
 }
 
@@ -359,17 +359,15 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
         return lockError.value() == EWOULDBLOCK ? kErrorServiceAlreadyRunning
                                                 : static_cast<std::uint32_t>(lockError.value());
     }
-    int sigFd = ::signalfd(-1, &controls, SFD_CLOEXEC);
-    int wakeFd = ::eventfd(0, EFD_CLOEXEC);
-    if (sigFd < 0 || wakeFd < 0) {
+    const posix::UniqueFd signals(::signalfd(-1, &controls, SFD_CLOEXEC));
+    const posix::UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
+    if (!signals.IsValid() || !wake.IsValid()) {
         std::uint32_t error = static_cast<std::uint32_t>(errno);
-        if (sigFd >= 0)
-            ::close(sigFd);
-        if (wakeFd >= 0)
-            ::close(wakeFd);
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         return error;
     }
+    const int sigFd = signals.Get();
+    const int wakeFd = wake.Get();
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.serviceName = serviceName;
@@ -450,8 +448,6 @@ std::uint32_t RunServiceDispatcher(std::wstring_view serviceName, ServiceMainFun
             break;
         }
     }
-    ::close(sigFd);
-    ::close(wakeFd);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return 0;
 }

@@ -8,9 +8,12 @@
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "platform/posix/SysRoot.h"
+#include "platform/posix/WriteAll.h"
 
 namespace platform {
 namespace {
+
+using posix::WriteAll;
 
 std::filesystem::path StatusFilePath(std::wstring_view name, std::error_code& ec) {
     return posix::SystemFolder("services", ec) / (WideToUtf8(name) + ".json");
@@ -110,7 +113,7 @@ bool posix::WriteServiceStatusReport(std::wstring_view name, const ServiceStatus
                                                     true, true, historyError);
     if (lock.IsLocked()) {
         ::lseek(lock.fd(), 0, SEEK_END);
-        (void)!::write(lock.fd(), line.data(), line.size());
+        (void)WriteAll(lock.fd(), line);  // the history is kept as far as it can be
     }
     return !posix::WriteFileAtomically(path, StatusFileText(state));
 }

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/UniqueFd.h"
+#include "platform/posix/WriteAll.h"
+
 namespace platform::posix {
 
 std::filesystem::path SystemRootPath() {
@@ -47,26 +50,25 @@ FileLock FileLock::Acquire(const std::filesystem::path& path, Mode mode, bool cr
                            std::error_code& ec) {
     ec.clear();
     int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0);
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0 && errno == EACCES && mode == Mode::kShared) {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    UniqueFd fd(::open(path.c_str(), flags, 0666));
+    if (!fd.IsValid() && errno == EACCES && mode == Mode::kShared) {
+        fd.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     }
-    if (fd < 0) {
+    if (!fd.IsValid()) {
         ec = std::error_code(errno, std::generic_category());
         return FileLock();
     }
     int op = (mode == Mode::kShared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB);
     int rc;
     do {
-        rc = ::flock(fd, op);
+        rc = ::flock(fd.Get(), op);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         ec = std::error_code(errno, std::generic_category());
-        ::close(fd);
         return FileLock();
     }
     FileLock lock;
-    lock.m_fd = fd;
+    lock.m_fd = fd.Release();
     return lock;
 }
 
@@ -82,28 +84,18 @@ std::error_code WriteFileAtomically(const std::filesystem::path& path, const std
     static std::atomic<unsigned> counter{0};
     std::filesystem::path tmp = path;
     tmp += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.IsValid()) {
         return std::error_code(errno, std::generic_category());
     }
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            std::error_code ec(errno, std::generic_category());
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return ec;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (std::error_code ec = WriteAll(fd.Get(), data)) {
+        fd.Reset();
+        ::unlink(tmp.c_str());
+        return ec;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    if (::fsync(fd.Get()) != 0 || !fd.Close()) {
         std::error_code ec(errno, std::generic_category());
+        fd.Reset();
         ::unlink(tmp.c_str());
         return ec;
     }
