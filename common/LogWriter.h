@@ -16,6 +16,9 @@
 
 class CLogWriter {
   public:
+    // The dated files that the manager's filter log keeps (trap texts and Get results alike).
+    static constexpr unsigned kFilterLogFilesKept = 5;
+
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
     // An empty `basePath` turns the writer off. The folder of the base path must exist: the

@@ -36,7 +36,7 @@ CGetCycle::CGetCycle(std::wstring installDir, std::wstring snmpDir, ResultLists 
 
 void CGetCycle::Run() {
     try {
-        CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesToKeep);
+        CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, CLogWriter::kFilterLogFilesKept);
         const std::vector<GetOidEntry> entries = LoadGetOidList(
             platform::AppendPath(m_snmpDir, platform::NativeRelativePath(kGetOidListFile)));
         for (const GetOidEntry& entry : entries) {

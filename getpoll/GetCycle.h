@@ -41,7 +41,6 @@ class CGetCycle {
 
     // Told of each request's outcome: true when it was answered, false when it failed.
     using ResultObserver = std::function<void(bool answered)>;
-    static constexpr unsigned kFilterLogFilesToKeep = 5;
 
     // The write mutex must outlive the object.
     CGetCycle(std::wstring installDir, std::wstring snmpDir, ResultLists lists,

@@ -15,9 +15,10 @@
 
 inline constexpr wchar_t kEventSourceName[] = L"VORMASNMPManagerService";
 
-inline constexpr std::uint16_t kEventError = 1;
-inline constexpr std::uint16_t kEventWarning = 2;
-inline constexpr std::uint16_t kEventInformation = 4;
+// The event types of the reports, as the log names them.
+inline constexpr std::uint16_t kEventError = platform::kEventTypeError;
+inline constexpr std::uint16_t kEventWarning = platform::kEventTypeWarning;
+inline constexpr std::uint16_t kEventInformation = platform::kEventTypeInformation;
 
 // Opens the event source, writes one event (category 0, no user, no binary data) and closes the
 // source. False when the source cannot be opened or the write fails. Safe from any thread.

@@ -35,8 +35,7 @@
 namespace {
 
 constexpr char kAppName[] = "VORMA_SNMPTRAP";
-constexpr std::uint16_t kTrapPort = 162;
-constexpr unsigned kFilterLogFilesKept = 5;
+constexpr std::uint16_t kTrapPort = CSnmpApi::kTrapPort;
 // A trap queue that held this much text at one time during a dispatch run is followed by a
 // release of the heap's free memory; queues of the steady flow stay far below it.
 constexpr std::size_t kReleaseAfterQueuedBytes = 8 * 1024 * 1024;
@@ -370,7 +369,7 @@ void CVormaSNMPManageScheduler::StopSequence() {
 
 void CVormaSNMPManageScheduler::DispatchTraps(std::stop_token stop) {
     try {
-        CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, kFilterLogFilesKept);
+        CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, CLogWriter::kFilterLogFilesKept);
         // The events of a backlog are written a batch at a time; the batch is written out when
         // the queue runs empty and the run ends, so an event never waits for the next datagram.
         platform::EventLogBatch eventBatch(MSG_TRAP_RECEIVED,
