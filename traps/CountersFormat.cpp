@@ -12,16 +12,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::uint64_t Value(const TrapCountersSnapshot& s, TrapCount count) {
-    return s[count];
-}
-
-struct Sample {
-    const char* label;  // the label's name, or null for a sample without one
-    const char* value;  // its value
-    TrapCount count;
-};
-
 // `{name="value"}`, the value escaped.
 std::string Labels(std::string_view name, std::string_view value) {
     // Appended piece by piece: gcc 12 warns (-Wrestrict, wrongly) of a literal added to a
@@ -34,93 +24,68 @@ std::string Labels(std::string_view name, std::string_view value) {
     return labels;
 }
 
-struct Metric {
-    const char* name;
-    const char* type;
-    const char* help;
-    std::vector<Sample> samples;
+// Every counter in the order of both forms.
+const CCountersFormat::Counter kCounters[] = {
+    {TrapCount::kDatagramsRead, nullptr, "DatagramsRead", "vorma_snmp_datagrams_read_total",
+     nullptr, nullptr, "Datagrams read from the listening sockets.", false},
+    {TrapCount::kNotificationsV1, "Notifications", "V1", "vorma_snmp_notifications_total",
+     "version", "v1", "Notifications rendered to trap texts, by SNMP version.", false},
+    {TrapCount::kNotificationsV2c, "Notifications", "V2c", "vorma_snmp_notifications_total",
+     "version", "v2c", nullptr, false},
+    {TrapCount::kNotificationsV3, "Notifications", "V3", "vorma_snmp_notifications_total",
+     "version", "v3", nullptr, false},
+    {TrapCount::kInformsAnswered, nullptr, "InformsAnswered", "vorma_snmp_informs_answered_total",
+     nullptr, nullptr, "Informs answered.", false},
+    {TrapCount::kEventsWritten, nullptr, "EventsWritten", "vorma_snmp_events_written_total",
+     nullptr, nullptr, "Trap texts written to the event log as event 2000.", false},
+    {TrapCount::kHeldBack, nullptr, "HeldBack", "vorma_snmp_held_back_total", nullptr, nullptr,
+     "Trap texts the white and black lists sent to the filter log.", false},
+    {TrapCount::kNoAgentEntry, "Dropped", "NoAgentEntry", "vorma_snmp_dropped_total", "reason",
+     "no_agent_entry", "Datagrams and notifications dropped, by reason.", false},
+    {TrapCount::kAgentNotListening, "Dropped", "AgentNotListening", "vorma_snmp_dropped_total",
+     "reason", "agent_not_listening", nullptr, false},
+    {TrapCount::kCommunity, "Dropped", "Community", "vorma_snmp_dropped_total", "reason",
+     "community", nullptr, false},
+    {TrapCount::kUnknownUser, "Dropped", "UnknownUser", "vorma_snmp_dropped_total", "reason",
+     "unknown_user", nullptr, false},
+    {TrapCount::kUnknownEngine, "Dropped", "UnknownEngine", "vorma_snmp_dropped_total", "reason",
+     "unknown_engine", nullptr, false},
+    {TrapCount::kDecryptionError, "Dropped", "DecryptionError", "vorma_snmp_dropped_total",
+     "reason", "decryption_error", nullptr, false},
+    {TrapCount::kParseError, "Dropped", "ParseError", "vorma_snmp_dropped_total", "reason",
+     "parse_error", nullptr, false},
+    {TrapCount::kLineFeedInName, "Dropped", "LineFeedInName", "vorma_snmp_dropped_total", "reason",
+     "line_feed_in_name", nullptr, false},
+    {TrapCount::kWrongDigest, nullptr, "WrongDigest", "vorma_snmp_wrong_digest_total", nullptr,
+     nullptr, "SNMPv3 messages whose authentication failed (written with the failure mark).",
+     false},
+    {TrapCount::kEventLogFailures, nullptr, "EventLogWriteFailures",
+     "vorma_snmp_event_log_write_failures_total", nullptr, nullptr,
+     "Trap events that could not be written to the event log.", false},
+    {TrapCount::kFilterLogFailures, nullptr, "FilterLogWriteFailures",
+     "vorma_snmp_filter_log_write_failures_total", nullptr, nullptr,
+     "Filter log lines that could not be written.", false},
+    {TrapCount::kGetRequests, "GetPass", "Requests", "vorma_snmp_get_requests_total", nullptr,
+     nullptr, "Requests of the Get pass run.", false},
+    {TrapCount::kGetAnswers, "GetPass", "Answers", "vorma_snmp_get_answers_total", nullptr, nullptr,
+     "Requests of the Get pass answered.", false},
+    {TrapCount::kGetFailures, "GetPass", "Failures", "vorma_snmp_get_failures_total", nullptr,
+     nullptr, "Requests of the Get pass that failed.", false},
+    {TrapCount::kQueueLength, "Queue", "Length", "vorma_snmp_queue_length", nullptr, nullptr,
+     "Trap texts waiting in the trap queue.", true},
+    {TrapCount::kQueuePeakLength, "Queue", "PeakLength", "vorma_snmp_queue_peak_length", nullptr,
+     nullptr, "The most trap texts the queue held at one time in this run.", true},
+    {TrapCount::kQueueBytes, "Queue", "Bytes", "vorma_snmp_queue_bytes", nullptr, nullptr,
+     "Bytes of the trap texts waiting in the trap queue.", true},
+    {TrapCount::kQueuePeakBytes, "Queue", "PeakBytes", "vorma_snmp_queue_peak_bytes", nullptr,
+     nullptr, "The most bytes the queue held at one time in this run.", true},
 };
 
-const std::vector<Metric>& Metrics() {
-    static const std::vector<Metric> metrics = {
-        {"vorma_snmp_datagrams_read_total",
-         "counter",
-         "Datagrams read from the listening sockets.",
-         {{nullptr, nullptr, TrapCount::kDatagramsRead}}},
-        {"vorma_snmp_notifications_total",
-         "counter",
-         "Notifications rendered to trap texts, by SNMP version.",
-         {{"version", "v1", TrapCount::kNotificationsV1},
-          {"version", "v2c", TrapCount::kNotificationsV2c},
-          {"version", "v3", TrapCount::kNotificationsV3}}},
-        {"vorma_snmp_informs_answered_total",
-         "counter",
-         "Informs answered.",
-         {{nullptr, nullptr, TrapCount::kInformsAnswered}}},
-        {"vorma_snmp_events_written_total",
-         "counter",
-         "Trap texts written to the event log as event 2000.",
-         {{nullptr, nullptr, TrapCount::kEventsWritten}}},
-        {"vorma_snmp_held_back_total",
-         "counter",
-         "Trap texts the white and black lists sent to the filter log.",
-         {{nullptr, nullptr, TrapCount::kHeldBack}}},
-        {"vorma_snmp_dropped_total",
-         "counter",
-         "Datagrams and notifications dropped, by reason.",
-         {{"reason", "no_agent_entry", TrapCount::kNoAgentEntry},
-          {"reason", "agent_not_listening", TrapCount::kAgentNotListening},
-          {"reason", "community", TrapCount::kCommunity},
-          {"reason", "unknown_user", TrapCount::kUnknownUser},
-          {"reason", "unknown_engine", TrapCount::kUnknownEngine},
-          {"reason", "decryption_error", TrapCount::kDecryptionError},
-          {"reason", "parse_error", TrapCount::kParseError},
-          {"reason", "line_feed_in_name", TrapCount::kLineFeedInName}}},
-        {"vorma_snmp_wrong_digest_total",
-         "counter",
-         "SNMPv3 messages whose authentication failed (written with the failure mark).",
-         {{nullptr, nullptr, TrapCount::kWrongDigest}}},
-        {"vorma_snmp_event_log_write_failures_total",
-         "counter",
-         "Trap events that could not be written to the event log.",
-         {{nullptr, nullptr, TrapCount::kEventLogFailures}}},
-        {"vorma_snmp_filter_log_write_failures_total",
-         "counter",
-         "Filter log lines that could not be written.",
-         {{nullptr, nullptr, TrapCount::kFilterLogFailures}}},
-        {"vorma_snmp_get_requests_total",
-         "counter",
-         "Requests of the Get pass run.",
-         {{nullptr, nullptr, TrapCount::kGetRequests}}},
-        {"vorma_snmp_get_answers_total",
-         "counter",
-         "Requests of the Get pass answered.",
-         {{nullptr, nullptr, TrapCount::kGetAnswers}}},
-        {"vorma_snmp_get_failures_total",
-         "counter",
-         "Requests of the Get pass that failed.",
-         {{nullptr, nullptr, TrapCount::kGetFailures}}},
-        {"vorma_snmp_queue_length",
-         "gauge",
-         "Trap texts waiting in the trap queue.",
-         {{nullptr, nullptr, TrapCount::kQueueLength}}},
-        {"vorma_snmp_queue_peak_length",
-         "gauge",
-         "The most trap texts the queue held at one time in this run.",
-         {{nullptr, nullptr, TrapCount::kQueuePeakLength}}},
-        {"vorma_snmp_queue_bytes",
-         "gauge",
-         "Bytes of the trap texts waiting in the trap queue.",
-         {{nullptr, nullptr, TrapCount::kQueueBytes}}},
-        {"vorma_snmp_queue_peak_bytes",
-         "gauge",
-         "The most bytes the queue held at one time in this run.",
-         {{nullptr, nullptr, TrapCount::kQueuePeakBytes}}},
-    };
-    return metrics;
-}
-
 }  // namespace
+
+std::span<const CCountersFormat::Counter> CCountersFormat::Counters() {
+    return kCounters;
+}
 
 const char* CCountersFormat::ReasonName(RejectReason reason) {
     switch (reason) {
@@ -169,37 +134,12 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
     }
     Json json = {
         {"Since", UtcText(s.since)},
-        {"DatagramsRead", Value(s, TrapCount::kDatagramsRead)},
-        {"Notifications",
-         {{"V1", Value(s, TrapCount::kNotificationsV1)},
-          {"V2c", Value(s, TrapCount::kNotificationsV2c)},
-          {"V3", Value(s, TrapCount::kNotificationsV3)}}},
-        {"InformsAnswered", Value(s, TrapCount::kInformsAnswered)},
-        {"EventsWritten", Value(s, TrapCount::kEventsWritten)},
-        {"HeldBack", Value(s, TrapCount::kHeldBack)},
-        {"Dropped",
-         {{"NoAgentEntry", Value(s, TrapCount::kNoAgentEntry)},
-          {"AgentNotListening", Value(s, TrapCount::kAgentNotListening)},
-          {"Community", Value(s, TrapCount::kCommunity)},
-          {"UnknownUser", Value(s, TrapCount::kUnknownUser)},
-          {"UnknownEngine", Value(s, TrapCount::kUnknownEngine)},
-          {"DecryptionError", Value(s, TrapCount::kDecryptionError)},
-          {"ParseError", Value(s, TrapCount::kParseError)},
-          {"LineFeedInName", Value(s, TrapCount::kLineFeedInName)}}},
-        {"WrongDigest", Value(s, TrapCount::kWrongDigest)},
-        {"EventLogWriteFailures", Value(s, TrapCount::kEventLogFailures)},
-        {"FilterLogWriteFailures", Value(s, TrapCount::kFilterLogFailures)},
-        {"GetPass",
-         {{"Requests", Value(s, TrapCount::kGetRequests)},
-          {"Answers", Value(s, TrapCount::kGetAnswers)},
-          {"Failures", Value(s, TrapCount::kGetFailures)}}},
-        {"Queue",
-         {{"Length", Value(s, TrapCount::kQueueLength)},
-          {"PeakLength", Value(s, TrapCount::kQueuePeakLength)},
-          {"Bytes", Value(s, TrapCount::kQueueBytes)},
-          {"PeakBytes", Value(s, TrapCount::kQueuePeakBytes)}}},
-        {"KernelDrops", kernel},
     };
+    for (const Counter& counter : kCounters) {
+        Json& place = counter.group != nullptr ? json[counter.group] : json;
+        place[counter.key] = s[counter.count];
+    }
+    json["KernelDrops"] = kernel;
     if (s.unreadAtStop) {
         Json unread = Json::object();
         for (const auto& [family, backlog] :
@@ -229,16 +169,17 @@ std::string CCountersFormat::ToJson(const TrapCountersSnapshot& s) {
 
 std::string CCountersFormat::ToPrometheus(const TrapCountersSnapshot& s) {
     std::ostringstream text;
-    for (const Metric& metric : Metrics()) {
-        text << "# HELP " << metric.name << ' ' << metric.help << '\n'
-             << "# TYPE " << metric.name << ' ' << metric.type << '\n';
-        for (const Sample& sample : metric.samples) {
-            text << metric.name;
-            if (sample.label != nullptr) {
-                text << Labels(sample.label, sample.value);
-            }
-            text << ' ' << s[sample.count] << '\n';
+    for (const Counter& counter : kCounters) {
+        if (counter.help != nullptr) {
+            text << "# HELP " << counter.metric << ' ' << counter.help << '\n'
+                 << "# TYPE " << counter.metric << ' ' << (counter.gauge ? "gauge" : "counter")
+                 << '\n';
         }
+        text << counter.metric;
+        if (counter.label != nullptr) {
+            text << Labels(counter.label, counter.labelValue);
+        }
+        text << ' ' << s[counter.count] << '\n';
     }
     if (s.kernelDrops.ipv4 || s.kernelDrops.ipv6) {
         const char* name = "vorma_snmp_kernel_drops_total";

@@ -4,6 +4,7 @@
 // on the drops, and plain names for the trap queue's gauges.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,24 @@
 
 class CCountersFormat {
   public:
+    // Where one counter shows in the two forms: in the JSON object as `key`, inside the object
+    // `group` where there is one, and as a sample of the metric family `metric`, with the label
+    // `label`="`labelValue`" where there is one. The family's HELP text and type are on its first
+    // counter (`help` null on the others of the family).
+    struct Counter {
+        TrapCount count;
+        const char* group;
+        const char* key;
+        const char* metric;
+        const char* label;
+        const char* labelValue;
+        const char* help;
+        bool gauge;
+    };
+
+    // Every counter, once, in the order of both forms.
+    static std::span<const Counter> Counters();
+
     // The reason as the published forms name it ("no_agent_entry", ...).
     static const char* ReasonName(RejectReason reason);
 

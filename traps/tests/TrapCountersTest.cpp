@@ -7,6 +7,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -220,6 +221,38 @@ TEST(CountersFormatTest, EveryCounterShowsUnderItsOwnNameInBothForms) {
         EXPECT_EQ(object[json::json_pointer(p.pointer)], snapshot[p.count]) << p.pointer;
         ASSERT_TRUE(samples.count(p.sample)) << p.sample;
         EXPECT_EQ(samples.at(p.sample), static_cast<double>(snapshot[p.count])) << p.sample;
+    }
+}
+
+// The renderings and the table agree: every counter is in the table once, at the place that the
+// published names above give it, and each family is headed once, on its first counter.
+TEST(CountersFormatTest, TheTableHoldsEveryCounterOnceWhereItIsPublished) {
+    const auto table = CCountersFormat::Counters();
+    ASSERT_EQ(table.size(), kPlacements.size());
+    std::set<TrapCount> counts;
+    std::set<std::string> headed;
+    for (const CCountersFormat::Counter& counter : table) {
+        EXPECT_TRUE(counts.insert(counter.count).second) << counter.key;
+        std::string pointer = "/";
+        if (counter.group != nullptr) {
+            pointer += std::string(counter.group) + "/";
+        }
+        pointer += counter.key;
+        std::string sample = counter.metric;
+        if (counter.label != nullptr) {
+            sample += std::string("{") + counter.label + "=\"" + counter.labelValue + "\"}";
+        }
+        const auto placement =
+            std::find_if(kPlacements.begin(), kPlacements.end(),
+                         [&counter](const Placement& p) { return p.count == counter.count; });
+        ASSERT_NE(placement, kPlacements.end()) << counter.key;
+        EXPECT_EQ(pointer, placement->pointer);
+        EXPECT_EQ(sample, placement->sample);
+        const bool first = headed.insert(counter.metric).second;
+        EXPECT_EQ(counter.help != nullptr, first) << counter.metric;
+        EXPECT_EQ(counter.gauge,
+                  std::string_view(counter.metric).find("_total") == std::string_view::npos)
+            << counter.metric;
     }
 }
 
