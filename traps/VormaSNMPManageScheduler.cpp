@@ -1,5 +1,6 @@
 #include "traps/VormaSNMPManageScheduler.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -55,12 +56,13 @@ std::filesystem::path NativePath(const std::wstring& path) {
 // environment variable VORMA_TEST_TRAP_QUEUE_BYTES sets a smaller one for tests of a full queue;
 // it is no setting for an installation (a value above the default is ignored).
 std::size_t TrapQueueLimit() {
-    const char* text = std::getenv("VORMA_TEST_TRAP_QUEUE_BYTES");
-    if (text != nullptr) {
-        char* end = nullptr;
-        const unsigned long long bytes = std::strtoull(text, &end, 10);
-        if (end != text && *end == '\0' && bytes > 0 && bytes < CSnmpApi::kDefaultQueueLimitBytes) {
-            return static_cast<std::size_t>(bytes);
+    if (const char* value = std::getenv("VORMA_TEST_TRAP_QUEUE_BYTES"); value != nullptr) {
+        const std::string_view text(value);
+        std::size_t bytes = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+        if (ec == std::errc() && end == text.data() + text.size() && bytes > 0 &&
+            bytes < CSnmpApi::kDefaultQueueLimitBytes) {
+            return bytes;
         }
     }
     return CSnmpApi::kDefaultQueueLimitBytes;

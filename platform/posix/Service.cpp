@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -89,11 +90,10 @@ pid_t LockHolder(const std::filesystem::path& path) {
             where != device) {
             continue;
         }
-        char* end = nullptr;
-        errno = 0;
-        long long value = std::strtoll(pid.c_str(), &end, 10);
-        if (errno == 0 && end != pid.c_str() && *end == '\0' && value > 0 && value <= INT_MAX) {
-            return static_cast<pid_t>(value);
+        pid_t value = 0;
+        const auto [end, ec] = std::from_chars(pid.data(), pid.data() + pid.size(), value);
+        if (ec == std::errc() && end == pid.data() + pid.size() && value > 0) {
+            return value;
         }
     }
     return 0;
