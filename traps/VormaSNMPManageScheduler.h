@@ -22,6 +22,9 @@
 #include "traps/TrapCounters.h"
 
 class CLogWriter;
+namespace platform {
+class EventLogWriter;
+}
 
 class CVormaSNMPManageScheduler {
   public:
@@ -72,7 +75,9 @@ class CVormaSNMPManageScheduler {
     void RunGetPass(std::wstring installDir, std::wstring snmpDir);
 
     // Handles one trap text: agent check, display name, lists, event log or filter log.
-    void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog);
+    // Reports the trap's event (and any other) through `events`, the dispatch run's writer.
+    void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog,
+                          platform::EventLogWriter& events);
 
     // The settings read at start-up, for dispatch and the Get pass.
     const std::vector<std::wstring>& WhiteList() const { return m_whiteList; }
