@@ -48,8 +48,9 @@ constexpr wchar_t kEntryKept[] = L"このファイルを残して書き込みを
 
 // Reports each entry of the log folder that rotation could not examine or delete once in the life
 // of the process (rotation finds it again every day), as event 6107 with the file-system message.
-// Called without the write mutex held.
-void ReportSkippedEntries(const std::vector<std::wstring>& messages) {
+// Called without the write mutex held; through `events` when the writer has one.
+void ReportSkippedEntries(const std::vector<std::wstring>& messages,
+                          platform::EventLogWriter* events) {
     static std::mutex mutex;
     static std::set<std::wstring> reported;
     for (const std::wstring& message : messages) {
@@ -59,9 +60,13 @@ void ReportSkippedEntries(const std::vector<std::wstring>& messages) {
                 continue;
             }
         }
-        ReportToEventLog(
-            MSG_SETTINGS_ERROR, kEventError,
-            {FormatResourceMessage(IDS_FILTER_LOG_ERROR, {message + L"\r\n" + kEntryKept})});
+        const std::wstring text =
+            FormatResourceMessage(IDS_FILTER_LOG_ERROR, {message + L"\r\n" + kEntryKept});
+        if (events != nullptr) {
+            events->Report(kEventError, 0, MSG_SETTINGS_ERROR, {text});
+        } else {
+            ReportToEventLog(MSG_SETTINGS_ERROR, kEventError, {text});
+        }
     }
 }
 
@@ -127,7 +132,7 @@ bool CLogWriter::Write(const std::wstring& text) {
     bool written = WriteLocked(text, skipped);
     if (!skipped.empty()) {
         try {
-            ReportSkippedEntries(skipped);
+            ReportSkippedEntries(skipped, m_events);
         } catch (const std::exception&) {
         }
     }

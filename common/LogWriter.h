@@ -14,6 +14,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/EventLogWriter.h"
+
 class CLogWriter {
   public:
     // The dated files that the manager's filter log keeps (trap texts and Get results alike).
@@ -41,6 +43,11 @@ class CLogWriter {
     // file of the family that rotation cannot examine or delete is left in place and the entry
     // still written; each such file is reported once in the life of the process (event 6107).
     bool Write(const std::wstring& text);
+
+    // Reports what rotation skipped through `events` from now on (the writer of the thread that
+    // owns this log writer, so that the report follows the events it collected before it); null
+    // to report each on its own. `events` must outlive its use here.
+    void ReportThrough(platform::EventLogWriter* events) { m_events = events; }
 
     // The text of the last rotation failure followed by CR LF and the entry that it cost, or the
     // note that an old file could not be deleted; empty when nothing failed so far.
@@ -70,6 +77,7 @@ class CLogWriter {
     std::wstring m_basePath;
     std::mutex& m_writeMutex;
     std::wstring m_lastErrorText;
+    platform::EventLogWriter* m_events = nullptr;
     unsigned m_filesToKeep;
     Clock m_clock;
 };

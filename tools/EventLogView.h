@@ -1,5 +1,5 @@
 // Reading and printing the Application log file for the viewer vorma-eventlog. The log holds one
-// JSON object per event and line (see platform/posix/EventLog.cpp); the viewer prints records the
+// JSON object per event and line (see platform/posix/EventLine.h); the viewer prints records the
 // way `wevtutil qe Application /f:text` does. Text stays in the file's UTF-8 from end to end.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "platform/EventLogWriter.h"
 #include "platform/Text.h"
 #include "reporter/EventLogReporter.h"
 #include "traps/PatternCache.h"
@@ -10,28 +11,33 @@ namespace {
 
 enum class Evaluation { kFilter, kLevel };
 
-void ReportPatternError(Evaluation evaluation, const std::wstring& description) {
-    if (evaluation == Evaluation::kFilter) {
-        ReportToEventLog(MSG_SETTINGS_ERROR, kEventError,
-                         {FormatResourceMessage(IDS_FILTER_ERROR, {description})});
+// Reports through `events` when the caller has a writer of its own, else on its own.
+void ReportPatternError(Evaluation evaluation, const std::wstring& description,
+                        platform::EventLogWriter* events) {
+    const std::uint32_t eventId =
+        evaluation == Evaluation::kFilter ? MSG_SETTINGS_ERROR : MSG_EVENT_LEVEL_ERROR;
+    const std::wstring text = evaluation == Evaluation::kFilter
+                                  ? FormatResourceMessage(IDS_FILTER_ERROR, {description})
+                                  : FormatResourceMessage(IDS_EVENT_LEVEL_ERROR, {description});
+    if (events != nullptr) {
+        events->Report(kEventError, 0, eventId, {text});
     } else {
-        ReportToEventLog(MSG_EVENT_LEVEL_ERROR, kEventError,
-                         {FormatResourceMessage(IDS_EVENT_LEVEL_ERROR, {description})});
+        ReportToEventLog(eventId, kEventError, {text});
     }
 }
 
 // Whether the compiled pattern is found in `text`; errors are reported and count as no match.
 bool Matches(const std::wstring& text,
-             const std::shared_ptr<const CPatternCache::Compiled>& compiled,
-             Evaluation evaluation) {
+             const std::shared_ptr<const CPatternCache::Compiled>& compiled, Evaluation evaluation,
+             platform::EventLogWriter* events) {
     if (!compiled->valid) {
-        ReportPatternError(evaluation, compiled->error);
+        ReportPatternError(evaluation, compiled->error, events);
         return false;
     }
     try {
         return compiled->Search(text);
     } catch (const std::exception& e) {
-        ReportPatternError(evaluation, platform::LocaleToWide(e.what()));
+        ReportPatternError(evaluation, platform::LocaleToWide(e.what()), events);
         return false;
     }
 }
@@ -64,14 +70,15 @@ class CSearchedText {
 };
 
 template <typename List>
-bool Excluded(const std::wstring& text, const List& whiteList, const List& blackList) {
+bool Excluded(const std::wstring& text, const List& whiteList, const List& blackList,
+              platform::EventLogWriter* events) {
     const CSearchedText searched(text);
     bool excluded = true;
     if (whiteList.empty()) {
         excluded = false;
     } else {
         for (const auto& pattern : whiteList) {
-            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter)) {
+            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter, events)) {
                 excluded = false;
                 break;
             }
@@ -79,7 +86,7 @@ bool Excluded(const std::wstring& text, const List& whiteList, const List& black
     }
     if (!excluded) {
         for (const auto& pattern : blackList) {
-            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter)) {
+            if (Matches(searched.Get(), CompiledOf(pattern), Evaluation::kFilter, events)) {
                 excluded = true;
                 break;
             }
@@ -89,10 +96,11 @@ bool Excluded(const std::wstring& text, const List& whiteList, const List& black
 }
 
 template <typename List>
-std::uint16_t EventType(const std::wstring& text, const List& levelList) {
+std::uint16_t EventType(const std::wstring& text, const List& levelList,
+                        platform::EventLogWriter* events) {
     const CSearchedText searched(text);
     for (const auto& entry : levelList) {
-        if (Matches(searched.Get(), CompiledOf(entry.pattern), Evaluation::kLevel)) {
+        if (Matches(searched.Get(), CompiledOf(entry.pattern), Evaluation::kLevel, events)) {
             return entry.eventType;
         }
     }
@@ -103,11 +111,11 @@ std::uint16_t EventType(const std::wstring& text, const List& levelList) {
 
 bool IsExcluded(const std::wstring& text, const std::vector<std::wstring>& whiteList,
                 const std::vector<std::wstring>& blackList) {
-    return Excluded(text, whiteList, blackList);
+    return Excluded(text, whiteList, blackList, nullptr);
 }
 
 std::uint16_t GetEventType(const std::wstring& text, const EventLevelList& levelList) {
-    return EventType(text, levelList);
+    return EventType(text, levelList, nullptr);
 }
 
 namespace {
@@ -133,10 +141,11 @@ CCompiledLists::CCompiledLists(const std::vector<std::wstring>& whiteList,
     }
 }
 
-bool CCompiledLists::IsExcluded(const std::wstring& text) const {
-    return Excluded(text, m_white, m_black);
+bool CCompiledLists::IsExcluded(const std::wstring& text, platform::EventLogWriter* events) const {
+    return Excluded(text, m_white, m_black, events);
 }
 
-std::uint16_t CCompiledLists::GetEventType(const std::wstring& text) const {
-    return EventType(text, m_levels);
+std::uint16_t CCompiledLists::GetEventType(const std::wstring& text,
+                                           platform::EventLogWriter* events) const {
+    return EventType(text, m_levels, events);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EventLogWriter.h"
 #include "settings/EventLevels.h"
 #include "traps/PatternCache.h"
 
@@ -29,8 +30,11 @@ class CCompiledLists {
     CCompiledLists(const std::vector<std::wstring>& whiteList,
                    const std::vector<std::wstring>& blackList, const EventLevelList& levelList);
 
-    bool IsExcluded(const std::wstring& text) const;
-    std::uint16_t GetEventType(const std::wstring& text) const;
+    // With `events`, the pattern errors are reported through that writer (the dispatch's own, so
+    // that they follow the events it collected before them); without, each on its own.
+    bool IsExcluded(const std::wstring& text, platform::EventLogWriter* events = nullptr) const;
+    std::uint16_t GetEventType(const std::wstring& text,
+                               platform::EventLogWriter* events = nullptr) const;
 
     using Pattern = std::shared_ptr<const CPatternCache::Compiled>;
     struct Level {

@@ -15,6 +15,7 @@
 #include "common/TrapText.h"
 #include "getpoll/GetCycle.h"
 #include "platform/EventLog.h"
+#include "platform/EventLogWriter.h"
 #include "platform/Memory.h"
 #include "platform/Path.h"
 #include "platform/PortHolder.h"
@@ -371,14 +372,20 @@ void CVormaSNMPManageScheduler::StopSequence() {
 
 void CVormaSNMPManageScheduler::DispatchTraps(std::stop_token stop) {
     try {
+        // Every event of the run goes through its writer: the trap events of a backlog are
+        // written a batch at a time, the batch written out when the queue runs empty and the run
+        // ends, so an event never waits for the next datagram. The writer's observer is the one
+        // place where trap events are counted.
+        platform::EventLogWriter events(
+            kEventSourceName, MSG_TRAP_RECEIVED,
+            [this](std::uint32_t eventId, std::size_t written, std::size_t lost) {
+                if (eventId == MSG_TRAP_RECEIVED) {
+                    m_counters.Add(TrapCount::kEventsWritten, written);
+                    m_counters.Add(TrapCount::kEventLogFailures, lost);
+                }
+            });
         CLogWriter filterLog(m_filterLogBasePath, m_writeMutex, CLogWriter::kFilterLogFilesKept);
-        // The events of a backlog are written a batch at a time; the batch is written out when
-        // the queue runs empty and the run ends, so an event never waits for the next datagram.
-        platform::EventLogBatch eventBatch(MSG_TRAP_RECEIVED,
-                                           [this](std::size_t written, std::size_t lost) {
-                                               m_counters.Add(TrapCount::kEventsWritten, written);
-                                               m_counters.Add(TrapCount::kEventLogFailures, lost);
-                                           });
+        filterLog.ReportThrough(&events);
         while (true) {
             if (!stop.stop_requested()) {
                 m_snmpApi.WaitForTrapText();
@@ -387,7 +394,7 @@ void CVormaSNMPManageScheduler::DispatchTraps(std::stop_token stop) {
             if (text.empty()) {
                 break;
             }
-            DispatchTrapText(text, filterLog);
+            DispatchTrapText(text, filterLog, events);
             // The queue is empty: the run ends here rather than in a round that would wait for
             // the next datagram, so that what a backlog took is given back (below) at once.
             if (m_snmpApi.IsQueueEmpty()) {
@@ -406,7 +413,8 @@ void CVormaSNMPManageScheduler::DispatchTraps(std::stop_token stop) {
 }
 
 void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
-                                                 CLogWriter& filterLog) {
+                                                 CLogWriter& filterLog,
+                                                 platform::EventLogWriter& events) {
     const traptext::Header header = traptext::SplitHeader(trapText);
     if (!header.readable) {
         return;  // not a header that the engine renders: no agent can be told from it
@@ -443,12 +451,12 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
     }
 
     const std::wstring message = displayName.empty() ? trapText : displayName + L" : " + trapText;
-    if (m_compiledLists.IsExcluded(message)) {
+    if (m_compiledLists.IsExcluded(message, &events)) {
         m_counters.Add(TrapCount::kHeldBack);
         if (!filterLog.WriteFormat(L"%s", message)) {
             m_counters.Add(TrapCount::kFilterLogFailures);
-            ReportToEventLog(
-                MSG_SETTINGS_ERROR, kEventError,
+            events.Report(
+                kEventError, 0, MSG_SETTINGS_ERROR,
                 {FormatResourceMessage(IDS_FILTER_LOG_ERROR, {filterLog.GetLastErrorText()})});
         }
         return;
@@ -463,12 +471,9 @@ void CVormaSNMPManageScheduler::DispatchTrapText(const std::wstring& trapText,
     fields.push_back(
         {header.version == L"V3" ? "AGENT_USER" : "AGENT_COMMUNITY", header.community});
     fields.push_back({"SNMP_VERSION", header.version});
-    const bool reported = ReportToEventLog(MSG_TRAP_RECEIVED, m_compiledLists.GetEventType(message),
-                                           {message}, fields);
-    // While the dispatch run's batch collects the event, the batch counts it once written.
-    if (!platform::EventLogBatch::IsCollecting(MSG_TRAP_RECEIVED)) {
-        m_counters.Add(reported ? TrapCount::kEventsWritten : TrapCount::kEventLogFailures);
-    }
+    // Counted by the writer's observer once written.
+    events.Report(m_compiledLists.GetEventType(message, &events), 0, MSG_TRAP_RECEIVED, {message},
+                  fields);
 }
 
 void CVormaSNMPManageScheduler::CountRejectedAgent(const std::wstring& address,

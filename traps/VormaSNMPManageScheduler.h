@@ -45,6 +45,9 @@
 #include "traps/WorkerThreads.h"
 
 class CLogWriter;
+namespace platform {
+class EventLogWriter;
+}
 
 class CVormaSNMPManageScheduler {
   public:
@@ -93,7 +96,9 @@ class CVormaSNMPManageScheduler {
     void RunGetPass(std::wstring installDir, std::wstring snmpDir, std::stop_token stop);
 
     // Handles one trap text: agent check, display name, lists, event log or filter log.
-    void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog);
+    // Reports the trap's event (and any other) through `events`, the dispatch run's writer.
+    void DispatchTrapText(const std::wstring& trapText, CLogWriter& filterLog,
+                          platform::EventLogWriter& events);
 
     // The settings read at start-up, for dispatch and the Get pass.
     const std::vector<std::wstring>& WhiteList() const { return m_whiteList; }

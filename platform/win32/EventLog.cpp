@@ -68,27 +68,3 @@ void EventLogSource::Deregister() {
 }
 
 }  // namespace platform
-
-namespace platform {
-
-// The system writes every event as it is reported: a batch has nothing to collect.
-struct EventLogBatch::State {};
-
-EventLogBatch::EventLogBatch(std::uint32_t /*eventId*/, WriteObserver /*observer*/)
-    : m_state(std::make_unique<State>()) {}
-
-EventLogBatch::~EventLogBatch() = default;
-
-std::size_t EventLogBatch::Flush() {
-    return 0;
-}
-
-std::size_t EventLogBatch::LostEvents() const {
-    return 0;
-}
-
-bool EventLogBatch::IsCollecting(std::uint32_t /*eventId*/) {
-    return false;
-}
-
-}  // namespace platform

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/EventLogWriter.h"
 #include "reporter/EventLogReporter.h"
 #include "tests/support/EventLogFile.h"
 #include "tests/support/TempSysRoot.h"
@@ -105,3 +110,30 @@ TEST(ListEvaluationTest, TheTextEndsAtItsFirstNul) {
 }
 
 }  // namespace
+
+// Given the dispatch's writer, a pattern error goes through it: after the trap events the writer
+// collected before it and before those reported after it, told to the writer's observer as an
+// event of its own identifier.
+TEST(ListEvaluationTest, PatternErrorsGoThroughTheGivenWriterInTheOrderReported) {
+    test::TempSysRoot root;
+    std::vector<std::pair<std::uint32_t, std::size_t>> told;  // identifier, events written
+    {
+        platform::EventLogWriter events(kEventSourceName, MSG_TRAP_RECEIVED,
+                                        [&](std::uint32_t eventId, std::size_t written,
+                                            std::size_t) { told.emplace_back(eventId, written); });
+        const CCompiledLists compiled({L"(", L"V2c"}, {}, {{1, L"[z-a]"}});
+        for (int i = 0; i < 2; ++i) {
+            events.Report(kEventInformation, 0, MSG_TRAP_RECEIVED, {L"trap before"});
+            EXPECT_FALSE(compiled.IsExcluded(kTrap, &events));
+            EXPECT_EQ(compiled.GetEventType(kTrap, &events), 2);
+        }
+        events.Report(kEventInformation, 0, MSG_TRAP_RECEIVED, {L"trap after"});
+    }
+    EXPECT_EQ(test::EventIds(test::ReadEventLog()),
+              (std::vector<int>{2000, 6107, 6108, 2000, 6107, 6108, 2000}));
+    const std::vector<std::pair<std::uint32_t, std::size_t>> expected{
+        {MSG_TRAP_RECEIVED, 1}, {MSG_SETTINGS_ERROR, 1}, {MSG_EVENT_LEVEL_ERROR, 1},
+        {MSG_TRAP_RECEIVED, 1}, {MSG_SETTINGS_ERROR, 1}, {MSG_EVENT_LEVEL_ERROR, 1},
+        {MSG_TRAP_RECEIVED, 1}};
+    EXPECT_EQ(told, expected);
+}

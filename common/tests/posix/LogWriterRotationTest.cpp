@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/LogWriter.h"
+#include "platform/EventLogWriter.h"
 #include "platform/LocalTime.h"
 #include "platform/Text.h"
 #include "platform/TextFile.h"
@@ -141,3 +144,26 @@ TEST_F(LogWriterRotationTest, EntriesThatCannotBeExaminedOrDeletedAreSkippedAndR
 }
 
 }  // namespace
+
+// A writer given the thread's event-log writer reports what rotation skipped through it: after
+// the trap events it collected before, told to its observer.
+TEST_F(LogWriterRotationTest, SkippedEntriesAreReportedThroughTheGivenWriter) {
+    OlderFiles(5);
+    fs::create_symlink("loop", Logs() / Family(kNoon - days{30}));
+    std::vector<std::uint32_t> told;  // the identifiers of the events told as written
+    {
+        platform::EventLogWriter events(
+            L"VORMASNMPManagerService", 2000,
+            [&](std::uint32_t eventId, std::size_t written, std::size_t) {
+                told.insert(told.end(), written, eventId);
+            });
+        events.Report(platform::kEventTypeInformation, 0, 2000, {L"trap before"});
+        CLogWriter writer(platform::WidePath(Logs() / "FilterLog"), m_mutex, 5,
+                          [] { return kNoon; });
+        writer.ReportThrough(&events);
+        ASSERT_TRUE(writer.Write(L"held back"));
+        EXPECT_EQ(test::EventIds(test::ReadEventLog()), (std::vector<int>{2000, 6107}))
+            << "the skipped entry was not written at once after the collected event";
+    }
+    EXPECT_EQ(told, (std::vector<std::uint32_t>{2000, 0xC00017DBu}));
+}

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/EventLogWriter.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "tests/support/TempSysRoot.h"
@@ -644,17 +645,22 @@ TEST(EventLogTest, WritesAreSplitAtTheSizeLimitAndAnOversizedEventHasAFileOfItsO
         std::atomic<std::size_t> told{0};
         std::atomic<std::size_t> toldLost{0};
         {
-            std::optional<platform::EventLogBatch> batch;
+            std::optional<platform::EventLogWriter> writer;
             if (c.batched) {
-                batch.emplace(0x7D0, [&](std::size_t written, std::size_t lost) {
-                    told += written;
-                    toldLost += lost;
-                });
+                writer.emplace(L"VORMASNMPManagerService", 0x7D0,
+                               [&](std::uint32_t, std::size_t written, std::size_t lost) {
+                                   told += written;
+                                   toldLost += lost;
+                               });
             }
             for (std::size_t n = 0; n < c.paddings.size(); ++n) {
+                const std::wstring text = SizedText(0, static_cast<int>(n), c.paddings[n]);
+                if (c.batched) {
+                    writer->Report(platform::kEventTypeInformation, 0, 0x7D0, {text});
+                    continue;
+                }
                 EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
-                ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0,
-                                          {SizedText(0, static_cast<int>(n), c.paddings[n])}));
+                ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0, {text}));
             }
         }
         if (c.batched) {
@@ -704,11 +710,11 @@ TEST(EventLogTest, BatchesOfTwoProcessesStayWithinTheSizeLimit) {
         if (pid == 0) {
             std::size_t lost = 0;
             {
-                platform::EventLogBatch batch(0x7D0,
-                                              [&](std::size_t, std::size_t n) { lost += n; });
+                platform::EventLogWriter events(
+                    L"VORMASNMPManagerService", 0x7D0,
+                    [&](std::uint32_t, std::size_t, std::size_t n) { lost += n; });
                 for (int n = 0; n < kCount; ++n) {
-                    EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
-                    source.Report(platform::kEventTypeInformation, 0, 0x7D0,
+                    events.Report(platform::kEventTypeInformation, 0, 0x7D0,
                                   {SizedText(writer, n, 1300)});
                 }
             }
@@ -757,26 +763,29 @@ TEST(EventLogTest, BatchWritesEveryEventInOrderByItsEnd) {
         };
         std::atomic<std::size_t> told{0};
         std::atomic<std::size_t> toldLost{0};
-        EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0x7D0));
         {
-            platform::EventLogBatch batch(0x7D0, [&](std::size_t written, std::size_t lost) {
-                told += written;
-                toldLost += lost;
-            });
-            EXPECT_TRUE(platform::EventLogBatch::IsCollecting(0x7D0));
-            EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0xC00017DB));
+            platform::EventLogWriter batch(
+                L"VORMASNMPManagerService", 0x7D0,
+                [&](std::uint32_t eventId, std::size_t written, std::size_t lost) {
+                    EXPECT_EQ(eventId, 0x7D0u);
+                    told += written;
+                    toldLost += lost;
+                });
             for (int n = 0; n < c.events; ++n) {
-                EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
-                ASSERT_TRUE(source.Report(platform::kEventTypeInformation, 0, 0x7D0, {text(n)}));
+                batch.Report(platform::kEventTypeInformation, 0, 0x7D0, {text(n)});
             }
             EXPECT_LE(ReadEvents().size(), static_cast<std::size_t>(c.events));
+            if (c.events < static_cast<int>(platform::EventLogWriter::kMaxEvents) &&
+                c.padding == 0) {
+                EXPECT_TRUE(ReadEvents().empty()) << "written before the batch was full";
+                EXPECT_EQ(told, 0u);
+            }
             if (c.events > 100) {
                 EXPECT_EQ(batch.Flush(), 0u);
                 EXPECT_EQ(ReadEvents().size(), static_cast<std::size_t>(c.events))
                     << c.events << " events: not all written by the flush";
             }
         }
-        EXPECT_FALSE(platform::EventLogBatch::IsCollecting(0x7D0));
         EXPECT_EQ(told, static_cast<std::size_t>(c.events)) << "written as the observer was told";
         EXPECT_EQ(toldLost, 0u);
         const std::vector<Json> events = ReadEvents();
@@ -802,15 +811,17 @@ TEST(EventLogTest, BatchedEventsAreTheSameLinesAndNeverInterleaveWithOtherWriter
                 source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)}));
         }
     });
+    std::atomic<std::size_t> told{0};
     {
-        platform::EventLogBatch batch(0xC00017DB);
+        platform::EventLogWriter batch(
+            L"VORMASNMPManagerService", 0xC00017DB,
+            [&](std::uint32_t, std::size_t written, std::size_t) { told += written; });
         for (int n = 0; n < kCount; ++n) {
-            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
-            EXPECT_TRUE(
-                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)}));
+            batch.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
         }
     }
     plain.join();
+    EXPECT_EQ(told, static_cast<std::size_t>(kCount));
     ExpectAllEvents(2, kCount);
     const std::vector<Json> events = ReadEvents();
     for (int writer = 0; writer < 2; ++writer) {
@@ -831,21 +842,21 @@ TEST(EventLogTest, BatchedEventsAreTheSameLinesAndNeverInterleaveWithOtherWriter
     EXPECT_EQ(batched.dump(), plainEvent.dump());
 }
 
-// Events that a batch cannot write are counted, not reported as written by Report; nested
-// batches collect into the outer one.
-TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch) {
+// Events that a writer cannot write are counted and told as lost, none as written; two writers
+// on one thread each keep their own events.
+TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndWritersKeepTheirOwnEvents) {
     test::TempSysRoot root;
     std::filesystem::create_directories(platform::ApplicationLogFile());  // name taken
     {
         std::atomic<std::size_t> told{0};
         std::atomic<std::size_t> toldLost{0};
-        platform::EventLogBatch batch(1000, [&](std::size_t written, std::size_t lost) {
-            told += written;
-            toldLost += lost;
-        });
+        platform::EventLogWriter batch(L"S", 1000,
+                                       [&](std::uint32_t, std::size_t written, std::size_t lost) {
+                                           told += written;
+                                           toldLost += lost;
+                                       });
         for (int n = 0; n < 150; ++n) {
-            EventLogSource source = EventLogSource::Register(L"S");
-            EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"x"}));
+            batch.Report(platform::kEventTypeError, 0, 1000, {L"x"});
         }
         const std::size_t lostByFlush = batch.Flush();
         EXPECT_EQ(batch.LostEvents(), 150u);
@@ -856,14 +867,13 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
     }
     std::filesystem::remove(platform::ApplicationLogFile());
 
-    platform::EventLogBatch outer(1000);
+    platform::EventLogWriter outer(L"S", 1000);
     {
-        platform::EventLogBatch inner(1000);
-        EventLogSource source = EventLogSource::Register(L"S");
-        EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, 1000, {L"nested"}));
+        platform::EventLogWriter inner(L"S", 1000);
+        outer.Report(platform::kEventTypeError, 0, 1000, {L"nested"});
         EXPECT_EQ(inner.Flush(), 0u);
     }
-    EXPECT_TRUE(ReadEvents().empty()) << "the inner batch wrote the outer one's event";
+    EXPECT_TRUE(ReadEvents().empty()) << "the inner writer wrote the outer one's event";
     EXPECT_EQ(outer.Flush(), 0u);
     ASSERT_EQ(ReadEvents().size(), 1u);
     EXPECT_EQ(ReadEvents()[0]["Strings"][0], "nested");
@@ -874,10 +884,9 @@ TEST(EventLogTest, BatchCountsTheEventsItCouldNotWriteAndNestsIntoTheOuterBatch)
 TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
     test::TempSysRoot root;
     {
-        platform::EventLogBatch batch(0xC00017DB);
+        platform::EventLogWriter batch(L"S", 0xC00017DB);
         for (int n = 0; n < 200; ++n) {
-            EventLogSource source = EventLogSource::Register(L"S");
-            source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
+            batch.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(0, n)});
         }
     }
 #ifdef VORMA_TSAN
@@ -891,10 +900,9 @@ TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         {
-            platform::EventLogBatch batch(0xC00017DB);
+            platform::EventLogWriter batch(L"S", 0xC00017DB);
             for (int n = 0; n < 200; ++n) {
-                EventLogSource source = EventLogSource::Register(L"S");
-                source.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)});
+                batch.Report(platform::kEventTypeError, 0, 0xC00017DB, {ConcurrentText(1, n)});
             }
         }
         ::_exit(0);
@@ -913,8 +921,8 @@ TEST(EventLogTest, BatchWritesInAChildForkedAfterTheWriterRan) {
 }
 
 // An event of another identifier than the batch's is written at once, after what the batch
-// collected before it, so the thread's events keep their order; the observer hears only of the
-// batch's own.
+// collected before it, so the thread's events keep their order; the observer hears of each
+// write under the identifier of its events.
 TEST(EventLogTest, AnEventOfAnotherIdentifierIsWrittenAtOnceAfterWhatTheBatchCollected) {
     struct Case {
         int before;  // batch events reported before the other one
@@ -924,11 +932,15 @@ TEST(EventLogTest, AnEventOfAnotherIdentifierIsWrittenAtOnceAfterWhatTheBatchCol
     for (const Case& c : cases) {
         test::TempSysRoot root;
         std::atomic<std::size_t> told{0};
-        platform::EventLogBatch batch(0x7D0,
-                                      [&](std::size_t written, std::size_t) { told += written; });
-        auto report = [](std::uint32_t id, const std::wstring& text) {
-            EventLogSource source = EventLogSource::Register(L"VORMASNMPManagerService");
-            EXPECT_TRUE(source.Report(platform::kEventTypeError, 0, id, {text}));
+        std::atomic<std::size_t> toldOther{0};
+        platform::EventLogWriter batch(
+            L"VORMASNMPManagerService", 0x7D0,
+            [&](std::uint32_t eventId, std::size_t written, std::size_t lost) {
+                EXPECT_EQ(lost, 0u);
+                (eventId == 0x7D0 ? told : toldOther) += written;
+            });
+        auto report = [&](std::uint32_t id, const std::wstring& text) {
+            batch.Report(platform::kEventTypeError, 0, id, {text});
         };
         for (int n = 0; n < c.before; ++n) {
             report(0x7D0, L"trap " + std::to_wstring(n));
@@ -951,5 +963,6 @@ TEST(EventLogTest, AnEventOfAnotherIdentifierIsWrittenAtOnceAfterWhatTheBatchCol
             EXPECT_EQ(events[i]["Strings"][0], "trap " + std::to_string(n++)) << "line " << i;
         }
         EXPECT_EQ(told, static_cast<std::size_t>(c.before + c.after));
+        EXPECT_EQ(toldOther, 1u) << "the other event was not told as written";
     }
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/EventLog.h"
+#include "platform/EventLogWriter.h"
 #include "platform/Text.h"
 #include "tests/support/IsolatedChild.h"
 #include "tests/support/TempSysRoot.h"
@@ -186,9 +187,9 @@ TEST(JournalRecordTest, EventsReachTheJournalSocketAsWrittenToTheFile) {
                           {{"SNMP_VERSION", L"V3"}, {"AGENT_USER", L"user\nwith lf"}});
         {
             // Batched events: each still goes to the journal, in the order reported.
-            platform::EventLogBatch batch(2000);
+            platform::EventLogWriter writer(L"VormaTest", 2000);
             for (int i = 0; i < 100; ++i) {
-                source.Report(platform::kEventTypeInformation, 0, 2000,
+                writer.Report(platform::kEventTypeInformation, 0, 2000,
                               {L"trap " + std::to_wstring(i)},
                               {{"AGENT_ADDRESS", L"198.51.100." + std::to_wstring(i)}});
             }
