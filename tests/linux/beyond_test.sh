@@ -63,15 +63,42 @@ stop_daemons() {
 }
 if [ "${1:-}" = --hold ]; then
     role=$2 dir=$3 outer=$4
+    shift 4
+    keep=("$@")  # folders of the test (checkout, build, work) that must stay in sight
     # This machine's /sys, and what is mounted below it, read-only in here.
     awk '$2 == "/sys" || $2 ~ "^/sys/" { print $2 }' /proc/self/mounts | while read -r m; do
         mount -o remount,bind,ro "$m" 2>/dev/null || true
     done
     if [ "$role" = host ]; then
-        # Its own tmpfs where its daemons write.
-        for d in /run /tmp /var/tmp /var/spool/rsyslog; do
+        # Its own tmpfs where its daemons write. The test's own folders may lie below one of them
+        # (a checkout in /tmp): each is kept aside on a private tmpfs on /mnt and put back at its
+        # place on the new tmpfs.
+        private=(/run /tmp /var/tmp /var/spool/rsyslog)
+        below_private() {
+            local p
+            for p in "${private[@]}"; do case $1/ in "$p"/*) return 0 ;; esac; done
+            return 1
+        }
+        mount -t tmpfs -o mode=0700 tmpfs /mnt
+        kept=()
+        for k in "${keep[@]}"; do
+            below_private "$k" || continue
+            inside=no
+            for c in "${kept[@]}"; do case $k/ in "$c"/*) inside=yes ;; esac; done
+            [ $inside = yes ] && continue
+            mkdir "/mnt/${#kept[@]}"
+            mount --bind "$k" "/mnt/${#kept[@]}"
+            kept+=("$k")
+        done
+        for d in "${private[@]}"; do
             mount -t tmpfs -o mode=0755 tmpfs "$d"
         done
+        for i in "${!kept[@]}"; do
+            mkdir -p "${kept[$i]}"
+            mount --bind "/mnt/$i" "${kept[$i]}"
+            umount "/mnt/$i"
+        done
+        umount /mnt
         # journald and imjournal would find this machine's persistent journal there.
         if [ -d /var/log/journal ]; then mount -t tmpfs -o mode=0755 tmpfs /var/log/journal; fi
         mount --bind "$dir/etc/hosts" /etc/hosts
@@ -133,6 +160,7 @@ start_holder() {
     mkdir -p "$work/$name"
     dirs+=("$work/$name")
     unshare --net --mount --uts --propagation private bash "$self" --hold "$role" "$work/$name" $$ \
+        "$src" "$build" "$work" \
         >"$work/$name/holder.out" 2>&1 &
 }
 # Stops the holders of the directories given (each stops its daemons) and waits for them.
