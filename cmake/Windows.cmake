@@ -12,3 +12,11 @@ if(VORMA_LIBEAY32_DLL)
 else()
     message(WARNING "libeay32.dll not found under VORMA_WINDOWS_DEPS: the cipher tests will fail")
 endif()
+
+# The toolchain's C++20 semaphores, and so std::stop_callback (whose destructor waits on one while
+# the callback runs on another thread), rest on its atomic wait, which on Windows notifies without
+# the waiter's lock and can lose the wake-up: the thread that stops a worker could then hang for
+# ever. winpthread's POSIX semaphores have no such race. The choice changes the layout of
+# std::counting_semaphore, so every translation unit of the build takes it; platform/win32
+# refuses to build without it.
+add_compile_definitions(_GLIBCXX_USE_POSIX_SEMAPHORE=1)

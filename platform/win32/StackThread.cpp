@@ -6,6 +6,12 @@
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WindowsHeaders.h"
 
+// Stopping a worker waits on a C++20 semaphore (std::stop_callback); libstdc++'s default one can
+// lose a wake-up on Windows, its POSIX one cannot (cmake/Windows.cmake sets the choice).
+#if defined(__GLIBCXX__) && !_GLIBCXX_USE_POSIX_SEMAPHORE
+#error "build with _GLIBCXX_USE_POSIX_SEMAPHORE=1: the default semaphores can hang a thread's stop"
+#endif
+
 namespace platform {
 namespace {
 

@@ -121,4 +121,29 @@ TEST(WorkerThreadsTest, WorkersStopInTheReverseOrderOfTheirStartAndKeepWhatTheyT
     }
 }
 
+// The stop's requester runs a stop callback while the worker, woken by it, already leaves and
+// destroys the callback: the destructor then waits for the callback to finish. Done many times,
+// a wake-up lost in that hand-over (as the default semaphores of some toolchains lose it) leaves
+// StopAll waiting for ever.
+TEST(WorkerThreadsTest, AWorkerThatLeavesWhileItsStopCallbackRunsIsWaitedFor) {
+    constexpr int kRounds = 500;
+    int ended = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        CWorkerThreads workers;
+        platform::Event registered(platform::Event::Reset::kManual);
+        workers.Start([&](std::stop_token stop) {
+            platform::Event stopRequested(platform::Event::Reset::kManual);
+            std::stop_callback wake(stop, [&stopRequested] { stopRequested.Set(); });
+            registered.Set();
+            stopRequested.Wait();
+            if (stop.stop_requested()) {
+                ++ended;
+            }
+        });
+        registered.Wait();
+        EXPECT_FALSE(workers.StopAll());
+    }
+    EXPECT_EQ(ended, kRounds);
+}
+
 }  // namespace
