@@ -2,10 +2,18 @@
 # Side-by-side benchmark of the manager and Debian's snmptrapd, in a private network namespace.
 #
 #   bash scripts/bench.sh [--quick] [--count N] [--burst N] [--v3-burst N] [--idle S] [--latency-count N]
-#                         [--bisect K] [--sustain S] [--sustain-from R] [--only manager|snmptrapd]
-#                         [--json FILE] [--no-build]
+#                         [--bisect K] [--sustain S] [--sustain-from R] [--cpu-seconds S]
+#                         [--py-seconds S] [--trapd-buffer BYTES] [--keep-rmem-max]
+#                         [--only manager|snmptrapd|snmptrapd-tuned] [--json FILE] [--no-build]
 #
-# For each receiver, one after the other on UDP port 162 of the namespace's loopback:
+# Three receivers, one after the other on UDP port 162 of the namespace's loopback: the manager;
+# snmptrapd as Debian runs it (the kernel's default receive buffer, net.core.rmem_default); and
+# snmptrapd tuned as an expert would, with "[snmp] serverRecvBuf BYTES" (--trapd-buffer, default
+# 32 MiB: what the manager asks for). The kernel caps that at net.core.rmem_max, which cannot be
+# raised inside the namespace: unless --keep-rmem-max, the script raises it on the host to BYTES
+# for the run and puts it back at the end. Each receiver's buffer, as the kernel reports it, is in
+# the table. Two senders: vorma-trapsend (pre-encoded, sendmmsg, cheap) and bench/trapsend.py
+# (pysnmp-encoded, one sendto per trap, as costly as most real senders). Measured:
 #   idle CPU      CPU time used over --idle seconds (10) after start-up, in % of one core;
 #   burst         how many of a full-speed burst of --burst (50,000) traps arrive, and how fast
 #                 they were written (arrived / time from the first send to the last line); the same for
@@ -13,6 +21,11 @@
 #   lossless      the highest rate at which --count (100,000) traps all arrive: a ladder of rates,
 #                 then --bisect (3) bisection steps between the last rate that lost nothing and the
 #                 first that did;
+#   lossless, python sender
+#                 the same with bench/trapsend.py, --py-seconds (5) of traps per rung (0 skips it);
+#   CPU per trap  the receiver's CPU time (all its threads, user + system) per trap for
+#                 --cpu-seconds (10) of traps from vorma-trapsend at 1,000, 10,000 and 30,000/s,
+#                 where every trap arrived ("-" where it did not keep up);
 #   sustained     the highest rate that the receiver keeps up with: --sustain (60) seconds of
 #                 traps at a fixed rate, every one of them written and the last no later than
 #                 1 s + 10% of the sending time after the send ended (so no backlog builds up); a
@@ -22,10 +35,11 @@
 #   latency       (manager) p50/p99 from sending a trap to its event-log line, --latency-count
 #                 (10,000) traps at 1,000/s.
 # A trap "arrives" when its line is in the receiver's output: the manager's event log, the trap
-# log of snmptrapd (every varbind printed, no handlers, -n). Prints one table with the ratio
-# manager/snmptrapd and writes the same as JSON (--json, default build-release/bench.json).
+# log of snmptrapd (every varbind printed, no handlers, -n). Prints one table with the ratios
+# manager/tuned snmptrapd and manager/snmptrapd, and writes the same as JSON (--json, default
+# build-release/bench.json).
 # --quick: 20,000 traps per rung, 2 bisection steps, 5,000 latency traps, 15 s per sustained
-# trial (about 8 minutes; the default run takes about 30).
+# trial, 5 s per CPU rate (about 15 minutes; the default run takes about 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/bench-installation.sh
@@ -42,10 +56,18 @@ json=
 build=1
 sustain=60
 sustain_from=5000
+cpu_seconds=10
+py_seconds=5
+trapd_buffer=$((32 * 1024 * 1024))
+keep_rmem_max=
 rung_limit=90  # seconds a rung may take to drain before it counts as lossy
 while [ $# -gt 0 ]; do
     case $1 in
-        --quick) count=20000 bisect=2 latency_count=5000 sustain=15 ;;
+        --quick) count=20000 bisect=2 latency_count=5000 sustain=15 cpu_seconds=5 ;;
+        --cpu-seconds) cpu_seconds=$2; shift ;;
+        --py-seconds) py_seconds=$2; shift ;;
+        --trapd-buffer) trapd_buffer=$2; shift ;;
+        --keep-rmem-max) keep_rmem_max=1 ;;
         --sustain) sustain=$2; shift ;;
         --sustain-from) sustain_from=$2; shift ;;
         --count) count=$2; shift ;;
@@ -57,7 +79,7 @@ while [ $# -gt 0 ]; do
         --only) only=$2; shift ;;
         --json) json=$2; shift ;;
         --no-build) build= ;;
-        *) sed -n '2,27p' "$0"; exit 2 ;;
+        *) sed -n '2,45p' "$0"; exit 2 ;;
     esac
     shift
 done
@@ -71,15 +93,32 @@ if [ -z "${VORMA_BENCH_IN_NETNS:-}" ]; then
         cmake -S "$top" -B "$builddir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORMA_BUILD_TESTS=OFF >/dev/null
         ninja -C "$builddir" -j2 VormaSnmpManager vorma-trapsend >/dev/null
     fi
-    VORMA_BENCH_IN_NETNS=1 exec unshare -n bash "$0" --no-build --count "$count" --burst "$burst" --v3-burst "$v3_burst" \
+    # The tuned snmptrapd gets the buffer it asks for only up to rmem_max, a host-wide setting.
+    rmem_max=$(sysctl -n net.core.rmem_max)
+    restore_rmem_max=
+    if [ -z "$keep_rmem_max" ] && [ "$only" != manager ] && [ "$only" != snmptrapd ] &&
+        [ "$rmem_max" -lt "$trapd_buffer" ]; then
+        echo "bench: net.core.rmem_max $rmem_max -> $trapd_buffer for the run" >&2
+        sysctl -q -w net.core.rmem_max="$trapd_buffer"
+        restore_rmem_max=$rmem_max
+    fi
+    rc=0
+    VORMA_BENCH_IN_NETNS=1 unshare -n bash "$0" --no-build --count "$count" --burst "$burst" --v3-burst "$v3_burst" \
         --idle "$idle" --latency-count "$latency_count" --bisect "$bisect" --json "$json" \
-        --sustain "$sustain" --sustain-from "$sustain_from" \
-        ${only:+--only "$only"}
+        --sustain "$sustain" --sustain-from "$sustain_from" --cpu-seconds "$cpu_seconds" \
+        --py-seconds "$py_seconds" --trapd-buffer "$trapd_buffer" \
+        ${only:+--only "$only"} || rc=$?
+    if [ -n "$restore_rmem_max" ]; then
+        sysctl -q -w net.core.rmem_max="$restore_rmem_max"
+        echo "bench: net.core.rmem_max back to $restore_rmem_max" >&2
+    fi
+    exit "$rc"
 fi
 ip link set lo up
 
 manager=$builddir/service/VormaSnmpManager
 sender=$builddir/bench/vorma-trapsend
+py_sender=$top/bench/trapsend.py
 work=$(mktemp -d /tmp/vorma-bench.XXXXXX)
 receiver_pid=
 cleanup() {
@@ -148,6 +187,8 @@ cat >"$trapd/snmptrapd.conf" <<'TXT'
 disableAuthorization yes
 createUser -e 0x8000000001020304 demouser SHA demopass123 AES demopass123
 TXT
+# The tuned one: the same, with a receive buffer as large as the manager's (up to rmem_max).
+{ cat "$trapd/snmptrapd.conf"; printf '[snmp] serverRecvBuf %s\n' "$trapd_buffer"; } >"$trapd/snmptrapd-tuned.conf"
 
 eventlog=$VORMA_SYSROOT/eventlog/Application.jsonl
 traplog=$trapd/traps.log
@@ -157,8 +198,11 @@ start_manager() {
     receiver_pid=$!
     output=$eventlog
 }
-start_snmptrapd() {
-    SNMP_PERSISTENT_DIR=$trapd MIBDIRS=$snmp/Mibs snmptrapd -f -n -C -c "$trapd/snmptrapd.conf" \
+start_snmptrapd() { start_trapd "$trapd/snmptrapd.conf"; }
+start_snmptrapd_tuned() { start_trapd "$trapd/snmptrapd-tuned.conf"; }
+start_trapd() {  # CONFIG
+    : >"$traplog"
+    SNMP_PERSISTENT_DIR=$trapd MIBDIRS=$snmp/Mibs snmptrapd -f -n -C -c "$1" \
         -m ALL -M "$snmp/Mibs" -Lf "$traplog" -F '%B [%b]: %N %W%v\n' \
         udp:162 udp6:162 >"$work/snmptrapd.out" 2>&1 &
     receiver_pid=$!
@@ -180,13 +224,18 @@ next_run() { run_id=$((run_id + 1)); printf -v run 'r%04d' "$run_id"; }
 # Sends `n` traps at `rate` (0: full speed) and waits until they have all arrived or nothing new
 # came for a while; prints how many arrived, and leaves in $work/last_rate how many traps per
 # second were written from the first send to the last line (0.5 s resolution).
+# With --python first among the extra arguments, bench/trapsend.py sends.
 trial() {
-    local n=$1 rate=$2 run from got last=-1 still=0 waited=0 t0 t1
+    local n=$1 rate=$2 run from got last=-1 still=0 waited=0 t0 t1 send=$sender
     shift 2
+    if [ "${1:-}" = --python ]; then
+        send="/usr/bin/python3 $py_sender"
+        shift
+    fi
     next_run
     from=$(size_of "$output")
     t0=$(date +%s.%N)
-    "$sender" --count "$n" --rate "$rate" --sources 4 --run "$run" "$@" >/dev/null
+    $send --count "$n" --rate "$rate" --sources 4 --run "$run" "$@" >"$work/last_send"
     while :; do
         got=$(arrived "$from" "$run")
         [ "$got" -ge "$n" ] && break
@@ -220,6 +269,12 @@ wait_ready() {
 moved_aside() { [ "$output" = "$eventlog" ] && ls "$(dirname "$eventlog")"/Application-*.jsonl 2>/dev/null || true; }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# CPU time of every thread of the process in ns (the scheduler's account, finer than ticks).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{t += $1} END {printf "%.0f", t}'; }
+# The receive buffer of the receiver's IPv4 socket on port 162, as the kernel reports it (bytes).
+receive_buffer() {
+    ss -uamnH 'sport = :162' 2>/dev/null | tr -d '\n' | grep -o 'rb[0-9]*' | head -1 | tr -d rb || echo null
+}
 now() { date +%s.%N; }
 
 # Sends `sustain` seconds of traps at rate $1 into an emptied output; true when every trap was
@@ -317,6 +372,41 @@ measure() {
         done
     fi
     lossless=$good
+
+    # The same ladder with the costlier sender, a fixed time per rung.
+    py_lossless=null
+    if [ "$py_seconds" -gt 0 ]; then
+        good=0 bad=0
+        for rate in 5000 10000 20000 30000 40000 60000 80000 100000; do
+            got=$(trial $((rate * py_seconds)) "$rate" --python)
+            echo "bench: $name python sender $((rate * py_seconds)) at $rate/s: $got arrived ($(cat "$work/last_send"))" >&2
+            if [ "$got" -ge $((rate * py_seconds)) ]; then good=$rate; else bad=$rate; break; fi
+        done
+        if [ "$bad" -gt 0 ]; then
+            local low=$good high=$bad k
+            [ "$low" -eq 0 ] && low=1000
+            for k in $(seq 1 "$bisect"); do
+                mid=$(((low + high) / 2))
+                got=$(trial $((mid * py_seconds)) "$mid" --python)
+                echo "bench: $name python sender $((mid * py_seconds)) at $mid/s: $got arrived" >&2
+                if [ "$got" -ge $((mid * py_seconds)) ]; then low=$mid good=$mid; else high=$mid; fi
+            done
+        fi
+        py_lossless=$good
+    fi
+
+    # CPU per trap at fixed rates, where every trap arrived.
+    local cpu_json="" c0 c1 n per
+    for rate in 1000 10000 30000; do
+        n=$((rate * cpu_seconds))
+        c0=$(cpu_ns "$receiver_pid")
+        got=$(trial "$n" "$rate")
+        c1=$(cpu_ns "$receiver_pid")
+        per=null
+        [ "$got" -ge "$n" ] && per=$(awk -v d=$((c1 - c0)) -v n="$n" 'BEGIN{printf "%.1f", d / n / 1000}')
+        echo "bench: $name CPU per trap at $rate/s: $per µs ($got of $n arrived)" >&2
+        cpu_json+=",\"cpu_us_per_trap_$rate\":$per"
+    done
     sustained=null
     if [ "$sustain" -gt 0 ]; then
         sustained_rate
@@ -330,50 +420,75 @@ measure() {
         p99=$(echo "$lat" | python3 -c 'import json,sys; print(json.load(sys.stdin)["p99_ms"])')
         echo "bench: $name latency $lat" >&2
     fi
+    buffer=$(receive_buffer)
     stop_receiver
-    printf '{"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"burst_written_per_s":%s,"v3_burst_sent":%s,"v3_burst_arrived":%s,"lossless_rate":%s,"sustained_rate":%s,"sustain_seconds":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
-        "$idle_cpu" "$burst" "$burst_got" "$burst_rate" "$v3_burst" "$v3_got" "$lossless" "$sustained" "$sustain" "$count" "$p50" "$p99" >"$work/$name.json"
+    printf '{"receive_buffer_bytes":%s,"python_lossless_rate":%s,"python_seconds":%s%s,"idle_cpu_percent":%s,"burst_sent":%s,"burst_arrived":%s,"burst_written_per_s":%s,"v3_burst_sent":%s,"v3_burst_arrived":%s,"lossless_rate":%s,"sustained_rate":%s,"sustain_seconds":%s,"traps_per_rung":%s,"latency_p50_ms":%s,"latency_p99_ms":%s}' \
+        "${buffer:-null}" "$py_lossless" "$py_seconds" "$cpu_json" "$idle_cpu" "$burst" "$burst_got" "$burst_rate" "$v3_burst" "$v3_got" "$lossless" "$sustained" "$sustain" "$count" "$p50" "$p99" >"$work/$name.json"
 }
 
-results_manager=null
-results_trapd=null
-if [ "$only" != snmptrapd ]; then measure manager; results_manager=$(cat "$work/manager.json"); fi
-if [ "$only" != manager ]; then measure snmptrapd; results_trapd=$(cat "$work/snmptrapd.json"); fi
+# --only takes the receiver's name as the table prints it.
+only=${only//-/_}
+results=()
+for name in manager snmptrapd snmptrapd_tuned; do
+    if [ -z "$only" ] || [ "$only" = "$name" ]; then
+        measure "$name"
+        results+=("$(cat "$work/$name.json")")
+    else
+        results+=(null)
+    fi
+done
 
 machine="$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-python3 - "$json" "$results_manager" "$results_trapd" "$machine" <<'PY'
+python3 - "$json" "$machine" "${results[@]}" <<'PY'
 import datetime, json, sys
-path, manager, trapd, machine = sys.argv[1], json.loads(sys.argv[2]), json.loads(sys.argv[3]), sys.argv[4]
+path, machine = sys.argv[1], sys.argv[2]
+manager, trapd, tuned = (json.loads(a) for a in sys.argv[3:6])
+# (label, key, higher is better)
 rows = [
-    ("sustained lossless rate (traps/s)", "sustained_rate"),
-    ("lossless rate, one run of N (traps/s)", "lossless_rate"),
-    ("burst: traps arrived", "burst_arrived"),
-    ("burst: traps written per second", "burst_written_per_s"),
-    ("SNMPv3 authPriv burst: arrived", "v3_burst_arrived"),
-    ("idle CPU (% of one core)", "idle_cpu_percent"),
-    ("latency p50 to event log (ms)", "latency_p50_ms"),
-    ("latency p99 to event log (ms)", "latency_p99_ms"),
+    ("sustained lossless rate (traps/s)", "sustained_rate", True),
+    ("lossless rate, one run of N (traps/s)", "lossless_rate", True),
+    ("lossless rate, python sender (traps/s)", "python_lossless_rate", True),
+    ("burst: traps arrived", "burst_arrived", True),
+    ("burst: traps written per second", "burst_written_per_s", True),
+    ("SNMPv3 authPriv burst: arrived", "v3_burst_arrived", True),
+    ("CPU per trap at 1,000/s (us)", "cpu_us_per_trap_1000", False),
+    ("CPU per trap at 10,000/s (us)", "cpu_us_per_trap_10000", False),
+    ("CPU per trap at 30,000/s (us)", "cpu_us_per_trap_30000", False),
+    ("idle CPU (% of one core)", "idle_cpu_percent", False),
+    ("receive buffer (bytes, as the kernel reports)", "receive_buffer_bytes", True),
+    ("latency p50 to event log (ms)", "latency_p50_ms", False),
+    ("latency p99 to event log (ms)", "latency_p99_ms", False),
 ]
 def cell(r, key):
     if r is None or r.get(key) is None:
         return "-"
     return str(r[key])
-def ratio(key):
-    if manager is None or trapd is None or manager.get(key) is None or trapd.get(key) in (None, 0):
+def lead(peer, key, higher):
+    """How many times the manager does better than the peer: rates over rates, CPU over CPU."""
+    if manager is None or peer is None or manager.get(key) is None or peer.get(key) is None:
         return None
-    return round(float(manager[key]) / float(trapd[key]), 2)
+    a, b = float(manager[key]), float(peer[key])
+    if higher:
+        return round(a / b, 2) if b else None
+    return round(b / a, 2) if a else None
 when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
 print(f"\nVorma trap manager vs snmptrapd -- {when}; {machine}")
-first = manager or trapd
+first = manager or trapd or tuned
 print(f"burst {first['burst_sent']} SNMPv2c traps, {first['v3_burst_sent']} SNMPv3 authPriv traps; "
-      f"{first['traps_per_rung']} traps per rung; sustained: {first['sustain_seconds']} s per trial\n")
-print(f"| {'measure':38} | {'manager':>10} | {'snmptrapd':>10} | {'ratio':>6} |")
-print(f"|{'-'*40}|{'-'*12}|{'-'*12}|{'-'*8}|")
-for label, key in rows:
-    r = ratio(key)
-    print(f"| {label:38} | {cell(manager, key):>10} | {cell(trapd, key):>10} | {('-' if r is None else r):>6} |")
-out = {"date": when, "machine": machine, "manager": manager, "snmptrapd": trapd,
-       "ratio": {key: ratio(key) for _, key in rows}}
+      f"{first['traps_per_rung']} traps per rung; python sender {first['python_seconds']} s per rung; "
+      f"sustained: {first['sustain_seconds']} s per trial")
+print("snmptrapd: Debian's defaults; tuned: with [snmp] serverRecvBuf. lead: how many times the "
+      "manager does better (rates: manager/peer; CPU and latency: peer/manager)\n")
+print(f"| {'measure':46} | {'manager':>10} | {'tuned':>10} | {'snmptrapd':>10} | {'lead/tuned':>10} | {'lead/default':>12} |")
+print(f"|{'-'*48}|{'-'*12}|{'-'*12}|{'-'*12}|{'-'*12}|{'-'*14}|")
+def show(x):
+    return "-" if x is None else x
+for label, key, higher in rows:
+    print(f"| {label:46} | {cell(manager, key):>10} | {cell(tuned, key):>10} | {cell(trapd, key):>10} | "
+          f"{show(lead(tuned, key, higher)):>10} | {show(lead(trapd, key, higher)):>12} |")
+out = {"date": when, "machine": machine, "manager": manager, "snmptrapd": trapd, "snmptrapd_tuned": tuned,
+       "lead_over_tuned": {key: lead(tuned, key, h) for _, key, h in rows},
+       "lead_over_default": {key: lead(trapd, key, h) for _, key, h in rows}}
 with open(path, "w") as f:
     json.dump(out, f, indent=2)
 print(f"\nJSON: {path}")
